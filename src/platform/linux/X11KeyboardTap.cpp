@@ -1,0 +1,238 @@
+#include "platform/linux/X11KeyboardTap.h"
+
+#include "platform/linux/PostedKeystrokes.h"
+#include "platform/linux/X11KeyCodes.h"
+#include "platform/linux/XcbConnection.h"
+#include "storage/VellLog.h"
+
+#include <xcb/xinput.h>
+
+#include <cstdlib>
+
+namespace {
+
+using EventPtr = std::unique_ptr<xcb_generic_event_t, decltype(&std::free)>;
+
+// X11 core modifier masks of the four kinds.
+uint16_t x11Mask(ModifierKind kind)
+{
+    switch (kind) {
+    case ModifierKind::control:
+        return XCB_MOD_MASK_CONTROL;
+    case ModifierKind::option:
+        return XCB_MOD_MASK_1;
+    case ModifierKind::shift:
+        return XCB_MOD_MASK_SHIFT;
+    case ModifierKind::command:
+        return XCB_MOD_MASK_4;
+    }
+    return 0;
+}
+
+uint16_t x11Mask(ModifierKeys keys)
+{
+    uint16_t mask = 0;
+    for (const ModifierKindInfo& kind : kModifierKinds)
+        if (keys.intersects(kind.mask))
+            mask |= x11Mask(kind.kind);
+    return mask;
+}
+
+// The notifier may be the sender of the signal being handled right now.
+void dropNotifier(std::unique_ptr<QSocketNotifier>& notifier)
+{
+    if (!notifier)
+        return;
+    notifier->setEnabled(false);
+    notifier.release()->deleteLater();
+}
+
+} // namespace
+
+X11KeyboardTap::X11KeyboardTap(PostedKeystrokes& posted, QObject* parent) : KeyboardTap(parent), m_posted(posted) {}
+
+X11KeyboardTap::~X11KeyboardTap()
+{
+    remove();
+}
+
+bool X11KeyboardTap::isTrusted() const
+{
+    auto probe = XcbConnection::open();
+    return probe && probe->xinputOpcode().has_value();
+}
+
+bool X11KeyboardTap::install(Handler handler)
+{
+    remove();
+    auto monitor = XcbConnection::open();
+    auto grabber = XcbConnection::open();
+    if (!monitor || !grabber)
+        return false;
+    const auto opcode = monitor->xinputOpcode();
+    if (!opcode)
+        return false;
+
+    struct
+    {
+        xcb_input_event_mask_t head;
+        uint32_t mask;
+    } selection{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+                XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE};
+    xcb_generic_error_t* error =
+        xcb_request_check(monitor->get(), xcb_input_xi_select_events_checked(monitor->get(), monitor->root(), 1,
+                                                                            &selection.head));
+    if (error) {
+        std::free(error);
+        return false;
+    }
+
+    m_handler = std::move(handler);
+    m_xinputOpcode = *opcode;
+    m_down = monitor->keysDown();
+    m_monitor = std::move(monitor);
+    m_grabber = std::move(grabber);
+    m_monitorNotifier = std::make_unique<QSocketNotifier>(m_monitor->fileDescriptor(), QSocketNotifier::Read);
+    connect(m_monitorNotifier.get(), &QSocketNotifier::activated, this, &X11KeyboardTap::readMonitor);
+    m_grabberNotifier = std::make_unique<QSocketNotifier>(m_grabber->fileDescriptor(), QSocketNotifier::Read);
+    connect(m_grabberNotifier.get(), &QSocketNotifier::activated, this, &X11KeyboardTap::readGrabber);
+    applyGrabs();
+    // Replies above may have queued events that the socket will not announce again.
+    readMonitor();
+    return m_monitor != nullptr;
+}
+
+void X11KeyboardTap::remove()
+{
+    dropNotifier(m_monitorNotifier);
+    dropNotifier(m_grabberNotifier);
+    if (m_grabber && !m_grabber->hasError()) {
+        ungrabAll();
+        xcb_flush(m_grabber->get());
+    }
+    m_grabber.reset();
+    m_monitor.reset();
+    m_handler = nullptr;
+}
+
+void X11KeyboardTap::setSwallowedKeys(const QList<SwallowedKey>& keys)
+{
+    if (keys == m_swallowed)
+        return;
+    if (m_grabber)
+        ungrabAll();
+    m_swallowed = keys;
+    applyGrabs();
+}
+
+void X11KeyboardTap::ungrabAll()
+{
+    for (const SwallowedKey& key : std::as_const(m_swallowed))
+        if (const auto code = X11KeyCodes::fromModel(key.keyCode))
+            xcb_ungrab_key(m_grabber->get(), *code, m_grabber->root(), XCB_MOD_MASK_ANY);
+}
+
+void X11KeyboardTap::applyGrabs()
+{
+    if (!m_grabber)
+        return;
+    // A grab matches the modifier state exactly, so Caps Lock and Num Lock get
+    // variants of their own.
+    static constexpr uint16_t kLockVariants[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
+                                                 XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+    xcb_connection_t* connection = m_grabber->get();
+    for (const SwallowedKey& key : std::as_const(m_swallowed)) {
+        const auto code = X11KeyCodes::fromModel(key.keyCode);
+        if (!code || X11KeyCodes::isModifierKey(*code)) // grabbing a modifier would break AltGr and friends
+            continue;
+        QList<xcb_void_cookie_t> cookies;
+        if (key.anyModifiers) {
+            cookies.append(xcb_grab_key_checked(connection, 0, m_grabber->root(), XCB_MOD_MASK_ANY, *code,
+                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        } else {
+            for (uint16_t variant : kLockVariants)
+                cookies.append(xcb_grab_key_checked(connection, 0, m_grabber->root(), x11Mask(key.kinds) | variant,
+                                                    *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        }
+        bool refused = false;
+        for (const xcb_void_cookie_t& cookie : cookies) {
+            if (xcb_generic_error_t* error = xcb_request_check(connection, cookie)) {
+                refused = true;
+                std::free(error);
+            }
+        }
+        if (refused)
+            VellLog::hotkey().error(
+                QStringLiteral("Another program holds key %1; it will also reach the focused window").arg(key.keyCode));
+    }
+    xcb_flush(connection);
+}
+
+void X11KeyboardTap::readGrabber()
+{
+    // Grabbed key events arrive here only so that they reach no one else; the
+    // raw events on the monitor connection report them.
+    while (m_grabber) {
+        EventPtr event(xcb_poll_for_event(m_grabber->get()), &std::free);
+        if (!event)
+            break;
+    }
+    if (m_grabber && m_grabber->hasError())
+        lose();
+}
+
+void X11KeyboardTap::readMonitor()
+{
+    while (m_monitor) {
+        EventPtr event(xcb_poll_for_event(m_monitor->get()), &std::free);
+        if (!event)
+            break;
+        if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
+            continue;
+        const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
+        if (generic->extension != m_xinputOpcode)
+            continue;
+        if (generic->event_type == XCB_INPUT_RAW_KEY_PRESS || generic->event_type == XCB_INPUT_RAW_KEY_RELEASE) {
+            const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event.get());
+            handleRawKey(generic->event_type == XCB_INPUT_RAW_KEY_PRESS, uint8_t(raw->detail));
+        }
+    }
+    if (m_monitor && m_monitor->hasError())
+        lose();
+}
+
+void X11KeyboardTap::handleRawKey(bool down, uint8_t x11KeyCode)
+{
+    const bool wasDown = m_down.test(x11KeyCode);
+    m_down.set(x11KeyCode, down);
+
+    KeyEvent event;
+    event.keyCode = X11KeyCodes::toModel(x11KeyCode);
+    event.isPosted = m_posted.take(x11KeyCode, down);
+    event.isAutoRepeat = down && wasDown;
+    for (size_t code = 0; code < m_down.size(); ++code)
+        if (m_down.test(code))
+            if (const auto modifier = X11KeyCodes::modifierOf(uint8_t(code)))
+                event.held |= *modifier;
+    event.platformFlags = x11Mask(event.held);
+    if (X11KeyCodes::isModifierKey(x11KeyCode)) {
+        if (event.isAutoRepeat) // a held modifier repeats on X11; nothing changed
+            return;
+        event.type = KeyEvent::Type::modifiersChanged;
+    } else {
+        event.type = down ? KeyEvent::Type::keyDown : KeyEvent::Type::keyUp;
+    }
+    if (m_handler)
+        m_handler(event);
+}
+
+void X11KeyboardTap::lose()
+{
+    VellLog::hotkey().error(QStringLiteral("Lost the connection to the X server"));
+    dropNotifier(m_monitorNotifier);
+    dropNotifier(m_grabberNotifier);
+    m_monitor.reset();
+    m_grabber.reset();
+    m_handler = nullptr;
+    Q_EMIT disabled();
+}

@@ -1,0 +1,77 @@
+#include "platform/linux/XcbConnection.h"
+
+#include <xcb/xinput.h>
+#include <xcb/xtest.h>
+
+#include <cstdlib>
+
+std::unique_ptr<XcbConnection> XcbConnection::open()
+{
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    if (!screens.rem) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    return std::unique_ptr<XcbConnection>(new XcbConnection(connection, screens.data->root));
+}
+
+XcbConnection::XcbConnection(xcb_connection_t* connection, xcb_window_t root)
+    : m_connection(connection), m_root(root)
+{
+}
+
+XcbConnection::~XcbConnection()
+{
+    xcb_disconnect(m_connection);
+}
+
+int XcbConnection::fileDescriptor() const
+{
+    return xcb_get_file_descriptor(m_connection);
+}
+
+bool XcbConnection::hasError() const
+{
+    return xcb_connection_has_error(m_connection) != 0;
+}
+
+std::optional<uint8_t> XcbConnection::xinputOpcode()
+{
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(m_connection, &xcb_input_id);
+    if (!extension || !extension->present)
+        return std::nullopt;
+    auto cookie = xcb_input_xi_query_version(m_connection, 2, 2);
+    std::unique_ptr<xcb_input_xi_query_version_reply_t, decltype(&std::free)> version(
+        xcb_input_xi_query_version_reply(m_connection, cookie, nullptr), &std::free);
+    if (!version || version->major_version < 2 || (version->major_version == 2 && version->minor_version < 2))
+        return std::nullopt;
+    return extension->major_opcode;
+}
+
+bool XcbConnection::hasXTest()
+{
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(m_connection, &xcb_test_id);
+    return extension && extension->present;
+}
+
+std::bitset<256> XcbConnection::keysDown()
+{
+    std::bitset<256> down;
+    std::unique_ptr<xcb_query_keymap_reply_t, decltype(&std::free)> keymap(
+        xcb_query_keymap_reply(m_connection, xcb_query_keymap(m_connection), nullptr), &std::free);
+    if (!keymap)
+        return down;
+    for (int byte = 0; byte < 32; ++byte)
+        for (int bit = 0; bit < 8; ++bit)
+            if (keymap->keys[byte] & (1 << bit))
+                down.set(byte * 8 + bit);
+    return down;
+}

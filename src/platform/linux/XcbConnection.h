@@ -1,0 +1,38 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <bitset>
+#include <memory>
+#include <optional>
+
+// One connection to the X server named by $DISPLAY. Unlike Xlib, XCB reports
+// a lost connection as state instead of ending the process.
+class XcbConnection
+{
+public:
+    // A connection, or none when no X server answers.
+    static std::unique_ptr<XcbConnection> open();
+    ~XcbConnection();
+
+    XcbConnection(const XcbConnection&) = delete;
+    XcbConnection& operator=(const XcbConnection&) = delete;
+
+    xcb_connection_t* get() const { return m_connection; }
+    xcb_window_t root() const { return m_root; }
+    int fileDescriptor() const;
+    bool hasError() const;
+
+    // The XInput major opcode when XInput 2.2 is there.
+    std::optional<uint8_t> xinputOpcode();
+    bool hasXTest();
+
+    // Which X11 key codes are down right now.
+    std::bitset<256> keysDown();
+
+private:
+    explicit XcbConnection(xcb_connection_t* connection, xcb_window_t root);
+
+    xcb_connection_t* m_connection;
+    xcb_window_t m_root;
+};

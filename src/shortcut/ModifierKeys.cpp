@@ -1,0 +1,26 @@
+#include "shortcut/ModifierKeys.h"
+
+ModifierKeys ModifierKeys::fromEventFlags(quint64 eventFlags)
+{
+    struct Bit
+    {
+        quint64 flag;
+        ModifierKeys key;
+    };
+    static constexpr std::array<Bit, 9> bits{{
+        {0x1, leftControl},
+        {0x2000, rightControl},
+        {0x20, leftOption},
+        {0x40, rightOption},
+        {0x2, leftShift},
+        {0x4, rightShift},
+        {0x8, leftCommand},
+        {0x10, rightCommand},
+        {0x800000, fn},
+    }};
+    ModifierKeys keys;
+    for (const Bit& bit : bits)
+        if (eventFlags & bit.flag)
+            keys |= bit.key;
+    return keys;
+}

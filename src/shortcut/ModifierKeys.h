@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <array>
+
+// Side-specific modifier keys as a set of bits. The eight side bits form four
+// kinds (Control, Option, Shift, Command) of two bits each, the lower bit being
+// the left key; Fn belongs to no kind. On a PC keyboard Option is Alt and
+// Command is Super.
+class ModifierKeys
+{
+public:
+    constexpr ModifierKeys() = default;
+    constexpr explicit ModifierKeys(quint32 rawValue) : m_raw(rawValue) {}
+
+    static const ModifierKeys leftControl;
+    static const ModifierKeys rightControl;
+    static const ModifierKeys leftOption;
+    static const ModifierKeys rightOption;
+    static const ModifierKeys leftShift;
+    static const ModifierKeys rightShift;
+    static const ModifierKeys leftCommand;
+    static const ModifierKeys rightCommand;
+    static const ModifierKeys fn;
+
+    // From a macOS keyboard event's flag word: only the device-dependent side
+    // bits and the secondary-Fn bit count.
+    static ModifierKeys fromEventFlags(quint64 eventFlags);
+
+    constexpr quint32 rawValue() const { return m_raw; }
+    constexpr bool isEmpty() const { return m_raw == 0; }
+    constexpr bool contains(ModifierKeys other) const { return (m_raw & other.m_raw) == other.m_raw; }
+    constexpr bool intersects(ModifierKeys other) const { return (m_raw & other.m_raw) != 0; }
+
+    constexpr ModifierKeys operator|(ModifierKeys other) const { return ModifierKeys(m_raw | other.m_raw); }
+    constexpr ModifierKeys operator&(ModifierKeys other) const { return ModifierKeys(m_raw & other.m_raw); }
+    constexpr ModifierKeys without(ModifierKeys other) const { return ModifierKeys(m_raw & ~other.m_raw); }
+    ModifierKeys& operator|=(ModifierKeys other)
+    {
+        m_raw |= other.m_raw;
+        return *this;
+    }
+    constexpr bool operator==(const ModifierKeys&) const = default;
+
+private:
+    quint32 m_raw = 0;
+};
+
+inline constexpr ModifierKeys ModifierKeys::leftControl{0x1};
+inline constexpr ModifierKeys ModifierKeys::rightControl{0x2};
+inline constexpr ModifierKeys ModifierKeys::leftOption{0x4};
+inline constexpr ModifierKeys ModifierKeys::rightOption{0x8};
+inline constexpr ModifierKeys ModifierKeys::leftShift{0x10};
+inline constexpr ModifierKeys ModifierKeys::rightShift{0x20};
+inline constexpr ModifierKeys ModifierKeys::leftCommand{0x40};
+inline constexpr ModifierKeys ModifierKeys::rightCommand{0x80};
+inline constexpr ModifierKeys ModifierKeys::fn{0x100};
+
+// The four kinds in display order; each mask holds the left and the right bit.
+enum class ModifierKind { control, option, shift, command };
+
+struct ModifierKindInfo
+{
+    ModifierKind kind;
+    ModifierKeys mask;
+    ModifierKeys left;
+    ModifierKeys right;
+};
+
+inline constexpr std::array<ModifierKindInfo, 4> kModifierKinds{{
+    {ModifierKind::control, ModifierKeys(0x3), ModifierKeys::leftControl, ModifierKeys::rightControl},
+    {ModifierKind::option, ModifierKeys(0xC), ModifierKeys::leftOption, ModifierKeys::rightOption},
+    {ModifierKind::shift, ModifierKeys(0x30), ModifierKeys::leftShift, ModifierKeys::rightShift},
+    {ModifierKind::command, ModifierKeys(0xC0), ModifierKeys::leftCommand, ModifierKeys::rightCommand},
+}};

@@ -1,0 +1,119 @@
+#include "storage/DebugLogFile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+namespace {
+
+QString processName()
+{
+#ifdef __GLIBC__
+    return QString::fromLocal8Bit(program_invocation_short_name);
+#else
+    return QStringLiteral("vell");
+#endif
+}
+
+} // namespace
+
+DebugLogFile& DebugLogFile::shared()
+{
+    static DebugLogFile instance(defaultFolder(), processName());
+    return instance;
+}
+
+QString DebugLogFile::defaultFolder()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/Vell");
+}
+
+DebugLogFile::DebugLogFile(const QString& folder, const QString& processName) : m_process(processName)
+{
+    if (!folder.isEmpty() && QDir().mkpath(folder) && QFileInfo(folder).isDir())
+        m_path = QDir(folder).filePath(QStringLiteral("debug.log"));
+    m_writer = std::thread([this] { run(); });
+}
+
+DebugLogFile::~DebugLogFile()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    m_writer.join();
+}
+
+QString DebugLogFile::previousPath() const
+{
+    return m_path ? QFileInfo(*m_path).dir().filePath(QStringLiteral("debug.1.log")) : QString();
+}
+
+void DebugLogFile::write(const QString& text)
+{
+    if (!m_path)
+        return;
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    QByteArray line = (stamp + QLatin1Char(' ') + m_process + QLatin1Char(' ') + text).toUtf8();
+    line.append('\n');
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping)
+            return;
+        m_lines.push_back(std::move(line));
+    }
+    m_wake.notify_one();
+}
+
+void DebugLogFile::flush()
+{
+    std::unique_lock lock(m_mutex);
+    m_drained.wait(lock, [this] { return m_lines.empty() && !m_busy; });
+}
+
+void DebugLogFile::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_lines.empty(); });
+        if (m_lines.empty()) // stopping, and everything is written
+            break;
+        QByteArray line = std::move(m_lines.front());
+        m_lines.pop_front();
+        m_busy = true;
+        lock.unlock();
+        append(line);
+        lock.lock();
+        m_busy = false;
+        if (m_lines.empty())
+            m_drained.notify_all();
+    }
+    m_drained.notify_all();
+}
+
+void DebugLogFile::append(const QByteArray& line)
+{
+    const QString current = *m_path;
+    const QFileInfo info(current);
+    if (info.exists() && info.size() > kRotateAboveBytes) {
+        const QString previous = previousPath();
+        QFile::remove(previous);
+        QFile::rename(current, previous);
+    }
+
+    QFile file(current);
+    const bool created = !file.exists();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    if (created)
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                            QFileDevice::ReadOther);
+    file.write(line);
+}

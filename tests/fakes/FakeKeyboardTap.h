@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/KeyboardTap.h"
+
+// A keyboard tap driven by the test: press() and friends feed events to the
+// installed handler and return its swallow answer.
+class FakeKeyboardTap final : public KeyboardTap
+{
+    Q_OBJECT
+
+public:
+    bool trusted = true;
+    bool creationFails = false;
+    int installCount = 0;
+    QList<SwallowedKey> swallowed;
+
+    bool isTrusted() const override { return trusted; }
+    bool install(Handler handler) override
+    {
+        if (creationFails)
+            return false;
+        ++installCount;
+        m_handler = std::move(handler);
+        return true;
+    }
+    void remove() override { m_handler = nullptr; }
+    bool isInstalled() const override { return m_handler != nullptr; }
+    void setSwallowedKeys(const QList<SwallowedKey>& keys) override { swallowed = keys; }
+
+    // Feeds one event; answers whether the handler swallowed it.
+    bool send(const KeyEvent& event) { return m_handler ? m_handler(event) : false; }
+
+    bool keyDown(quint16 keyCode, ModifierKeys held = {}, bool autoRepeat = false, bool posted = false)
+    {
+        return send({KeyEvent::Type::keyDown, keyCode, held, 0, autoRepeat, posted});
+    }
+    bool keyUp(quint16 keyCode, ModifierKeys held = {}, bool posted = false)
+    {
+        return send({KeyEvent::Type::keyUp, keyCode, held, 0, false, posted});
+    }
+    bool modifiers(ModifierKeys held, quint16 keyCode = 0, bool posted = false)
+    {
+        return send({KeyEvent::Type::modifiersChanged, keyCode, held, 0, false, posted});
+    }
+
+    void loseHook()
+    {
+        m_handler = nullptr;
+        Q_EMIT disabled();
+    }
+
+private:
+    Handler m_handler;
+};

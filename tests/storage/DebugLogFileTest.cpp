@@ -1,0 +1,3 @@
+#include "storage/DebugLogFile.h"
+#include <gtest/gtest.h>
+TEST(DebugLogFile, Placeholder) { SUCCEED(); }
