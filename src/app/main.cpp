@@ -28,8 +28,9 @@ int main(int argc, char** argv)
     LogindSessionEvents sessionEvents;
     HotkeyMonitor hotkeyMonitor(keyboardTap, sessionEvents);
     hotkeyMonitor.setOnEvent([](HotkeyMonitor::Event event) {
-        VellLog::hotkey().debug(QStringLiteral("Shortcut event: ") +
-                                QString::fromLatin1(QMetaEnum::fromType<HotkeyMonitor::Event>().valueToKey(int(event))));
+        VellLog::hotkey().debug(
+            QStringLiteral("Shortcut event: ") +
+            QString::fromLatin1(QMetaEnum::fromType<HotkeyMonitor::Event>().valueToKey(int(event))));
     });
     hotkeyMonitor.start();
 

@@ -19,7 +19,6 @@ QHash<quint16, QString> functionKeyNames()
 
 } // namespace
 
-
 const PlatformVocabulary& PlatformVocabulary::forMacOS()
 {
     static const PlatformVocabulary table = [] {
@@ -34,7 +33,7 @@ const PlatformVocabulary& PlatformVocabulary::forMacOS()
         v.modifierShortcutSeparator = s(" + ");
         v.keyNames = functionKeyNames();
         const std::pair<quint16, const char*> named[] = {
-            {49, "Space"}, {36, "↩"}, {48, "⇥"},  {51, "⌫"},  {117, "⌦"}, {53, "⎋"},  {123, "←"},
+            {49, "Space"}, {36, "↩"},  {48, "⇥"},  {51, "⌫"},  {117, "⌦"}, {53, "⎋"},  {123, "←"},
             {124, "→"},    {125, "↓"}, {126, "↑"}, {115, "↖"}, {119, "↘"}, {116, "⇞"}, {121, "⇟"},
         };
         for (const auto& [code, name] : named)
@@ -59,9 +58,9 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
         v.modifierShortcutSeparator = s(" + ");
         v.keyNames = functionKeyNames();
         const std::pair<quint16, const char*> named[] = {
-            {49, "Space"},   {36, "Enter"}, {48, "Tab"},  {51, "Backspace"}, {117, "Delete"},
-            {53, "Esc"},     {123, "Left"}, {124, "Right"}, {125, "Down"},   {126, "Up"},
-            {115, "Home"},   {119, "End"},  {116, "Page Up"}, {121, "Page Down"},
+            {49, "Space"}, {36, "Enter"}, {48, "Tab"},      {51, "Backspace"},  {117, "Delete"},
+            {53, "Esc"},   {123, "Left"}, {124, "Right"},   {125, "Down"},      {126, "Up"},
+            {115, "Home"}, {119, "End"},  {116, "Page Up"}, {121, "Page Down"},
         };
         for (const auto& [code, name] : named)
             v.keyNames.insert(code, s(name));

@@ -20,7 +20,7 @@ struct PlatformVocabulary
 
     std::array<KindWords, 4> kinds; // in the order of kModifierKinds
     QString fn;
-    QString keyShortcutSeparator;    // between the modifiers and the key of a key shortcut
+    QString keyShortcutSeparator;      // between the modifiers and the key of a key shortcut
     QString modifierShortcutSeparator; // between the keys of a modifier-only shortcut
     QHash<quint16, QString> keyNames;  // by key code
 

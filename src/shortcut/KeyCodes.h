@@ -14,7 +14,7 @@ inline constexpr quint16 space = 49;
 inline constexpr quint16 escape = 53;
 
 // F1 to F20, in order.
-inline constexpr std::array<quint16, 20> functionKeys{122, 120, 99,  118, 96,  97, 98, 100, 101, 109,
+inline constexpr std::array<quint16, 20> functionKeys{122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
                                                       103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
 
 inline bool isFunctionKey(quint16 keyCode)

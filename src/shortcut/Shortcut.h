@@ -13,7 +13,7 @@
 // modifier-only shortcut, such as Right Alt alone).
 struct Shortcut
 {
-    std::optional<quint16> keyCode; // absent for a modifier-only shortcut
+    std::optional<quint16> keyCode;  // absent for a modifier-only shortcut
     std::optional<QString> keyLabel; // the key's text, set when recorded
     ModifierKeys modifiers;
 

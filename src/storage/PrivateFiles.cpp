@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <charconv>
+#include <cmath>
+
 namespace PrivateFiles {
 
 QString dataFolder()
@@ -25,21 +28,31 @@ bool ensureFolder(const QString& folder)
 
 bool writeAtomically(const QString& path, const QByteArray& bytes)
 {
-    if (!ensureFolder(QFileInfo(path).absolutePath()))
-        return false;
+    return !tryWriteAtomically(path, bytes).has_value();
+}
+
+std::optional<WriteError> tryWriteAtomically(const QString& path, const QByteArray& bytes)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!ensureFolder(folder))
+        return WriteError{QStringLiteral("cannot create or restrict the folder ") + folder};
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return WriteError{file.errorString()};
     // Restrict before any byte is written, so the content is never readable by others.
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        const QString reason = file.errorString();
         file.cancelWriting();
-        return false;
+        return WriteError{reason};
     }
     if (file.write(bytes) != bytes.size()) {
+        const QString reason = file.errorString();
         file.cancelWriting();
-        return false;
+        return WriteError{reason};
     }
-    return file.commit();
+    if (!file.commit())
+        return WriteError{file.errorString()};
+    return std::nullopt;
 }
 
 std::optional<QByteArray> read(const QString& path)
@@ -55,14 +68,56 @@ std::optional<QString> moveAside(const QString& path)
     const QFileInfo info(path);
     const QString stem = info.completeBaseName();
     const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
-    const QString base = info.dir().filePath(stem + QLatin1Char('-') +
-                                             QString::number(QDateTime::currentSecsSinceEpoch()));
+    const QString base =
+        info.dir().filePath(stem + QLatin1Char('-') + QString::number(QDateTime::currentSecsSinceEpoch()));
     QString target = base + suffix;
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = base + QLatin1Char('-') + QString::number(n) + suffix;
     if (!QFile::rename(path, target))
         return std::nullopt;
     return target;
+}
+
+namespace {
+
+// 2001-01-01 00:00:00 UTC in milliseconds since 1970.
+constexpr qint64 kStoredDateEpochMSecs = 978'307'200'000;
+// About 30 million years either way: far inside what a millisecond count and QDateTime hold.
+constexpr double kStoredDateLimitSeconds = 1e15;
+
+} // namespace
+
+double toStoredDate(const QDateTime& date)
+{
+    if (!date.isValid())
+        return 0;
+    return double(date.toMSecsSinceEpoch() - kStoredDateEpochMSecs) / 1000.0;
+}
+
+std::optional<QDateTime> fromStoredDate(double seconds)
+{
+    if (!std::isfinite(seconds) || std::fabs(seconds) > kStoredDateLimitSeconds)
+        return std::nullopt;
+    const QDateTime date =
+        QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000.0) + kStoredDateEpochMSecs, Qt::UTC);
+    if (!date.isValid())
+        return std::nullopt;
+    return date;
+}
+
+void appendJsonNumber(QByteArray& out, double value)
+{
+    // Fixed notation of the largest double needs 309 digits, the smallest subnormal about 330.
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    out.append(buffer, result.ptr - buffer);
+}
+
+void appendJsonNumber(QByteArray& out, qint64 value)
+{
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr - buffer);
 }
 
 } // namespace PrivateFiles

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -19,6 +20,15 @@ bool ensureFolder(const QString& folder);
 // above. On failure the old file is untouched and false comes back.
 bool writeAtomically(const QString& path, const QByteArray& bytes);
 
+// Why a write failed, in the system's words; for the debug log.
+struct WriteError
+{
+    QString description;
+};
+
+// writeAtomically that says why it failed; none on success.
+std::optional<WriteError> tryWriteAtomically(const QString& path, const QByteArray& bytes);
+
 // The whole file, or none when it is missing or cannot be read.
 std::optional<QByteArray> read(const QString& path);
 
@@ -26,5 +36,16 @@ std::optional<QByteArray> read(const QString& path);
 // (with a counter if that name is taken), so it is never overwritten blind.
 // Returns the new path, or none when the rename failed.
 std::optional<QString> moveAside(const QString& path);
+
+// Dates in stored JSON are seconds since 2001-01-01 00:00:00 UTC, kept to the
+// millisecond. An invalid date is stored as 0.
+double toStoredDate(const QDateTime& date);
+// None for a number that is not a representable date.
+std::optional<QDateTime> fromStoredDate(double seconds);
+
+// Appends a finite number in the shortest decimal form that reads back
+// exactly, without an exponent (JSON has no NaN or infinity: callers filter).
+void appendJsonNumber(QByteArray& out, double value);
+void appendJsonNumber(QByteArray& out, qint64 value);
 
 } // namespace PrivateFiles

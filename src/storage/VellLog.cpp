@@ -25,8 +25,7 @@ VellLog::VellLog(const char* category, DebugLogFile* file)
     : m_category(QString::fromLatin1(category)),
       m_system(std::make_shared<QLoggingCategory>(persistentName(category), QtInfoMsg)),
       m_file(file ? file : &DebugLogFile::shared())
-{
-}
+{}
 
 void VellLog::debug(const QString& message) const
 {

@@ -4,8 +4,7 @@
 
 LogindSessionEvents::LogindSessionEvents(QObject* parent)
     : LogindSessionEvents(QDBusConnection::systemBus(), QDBusConnection::sessionBus(), parent)
-{
-}
+{}
 
 LogindSessionEvents::LogindSessionEvents(const QDBusConnection& systemBus, const QDBusConnection& sessionBus,
                                          QObject* parent)
@@ -19,8 +18,9 @@ void LogindSessionEvents::subscribe(QDBusConnection systemBus, QDBusConnection s
 {
     const QString login1 = QStringLiteral("org.freedesktop.login1");
     if (systemBus.isConnected()) {
-        systemBus.connect(login1, QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
-                          QStringLiteral("PrepareForSleep"), this, SLOT(onPrepareForSleep(bool)));
+        systemBus.connect(login1, QStringLiteral("/org/freedesktop/login1"),
+                          QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+                          SLOT(onPrepareForSleep(bool)));
         const QString session = QStringLiteral("/org/freedesktop/login1/session/auto");
         const QString sessionInterface = QStringLiteral("org.freedesktop.login1.Session");
         systemBus.connect(login1, session, sessionInterface, QStringLiteral("Lock"), this, SLOT(onSessionLock()));

@@ -1,9 +1,10 @@
 #include "platform/linux/UnixSignalWatcher.h"
 
-#include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
 
 namespace {
 

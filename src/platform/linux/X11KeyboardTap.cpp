@@ -79,9 +79,8 @@ bool X11KeyboardTap::install(Handler handler)
         uint32_t mask;
     } selection{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
                 XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE};
-    xcb_generic_error_t* error =
-        xcb_request_check(monitor->get(), xcb_input_xi_select_events_checked(monitor->get(), monitor->root(), 1,
-                                                                            &selection.head));
+    xcb_generic_error_t* error = xcb_request_check(
+        monitor->get(), xcb_input_xi_select_events_checked(monitor->get(), monitor->root(), 1, &selection.head));
     if (error) {
         std::free(error);
         return false;

@@ -23,10 +23,8 @@ std::unique_ptr<XcbConnection> XcbConnection::open()
     return std::unique_ptr<XcbConnection>(new XcbConnection(connection, screens.data->root));
 }
 
-XcbConnection::XcbConnection(xcb_connection_t* connection, xcb_window_t root)
-    : m_connection(connection), m_root(root)
-{
-}
+XcbConnection::XcbConnection(xcb_connection_t* connection, xcb_window_t root) : m_connection(connection), m_root(root)
+{}
 
 XcbConnection::~XcbConnection()
 {

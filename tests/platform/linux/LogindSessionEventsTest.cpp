@@ -1,0 +1,66 @@
+#include "platform/linux/LogindSessionEvents.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A second connection to the test's session bus plays logind and the
+// screensaver; the watcher listens with the session bus standing in for both.
+class LogindSessionEventsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
+        ASSERT_TRUE(services.isConnected());
+        ASSERT_TRUE(services.registerService(QStringLiteral("org.freedesktop.login1")));
+    }
+
+    void TearDown() override { QDBusConnection::disconnectFromBus(services.name()); }
+
+    void emitSignal(const char* path, const char* interface, const char* name, const QVariantList& arguments = {})
+    {
+        QDBusMessage message = QDBusMessage::createSignal(QString::fromLatin1(path), QString::fromLatin1(interface),
+                                                          QString::fromLatin1(name));
+        message.setArguments(arguments);
+        ASSERT_TRUE(services.send(message));
+    }
+
+    QDBusConnection services = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("services"));
+    LogindSessionEvents events{QDBusConnection::sessionBus(), QDBusConnection::sessionBus()};
+};
+
+TEST_F(LogindSessionEventsTest, SleepAndWakeComeFromPrepareForSleep)
+{
+    QSignalSpy sleeping(&events, &SessionEvents::goingToSleep);
+    QSignalSpy woke(&events, &SessionEvents::wokeUp);
+    emitSignal("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", {true});
+    ASSERT_TRUE(sleeping.wait(3000));
+    emitSignal("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", {false});
+    ASSERT_TRUE(woke.wait(3000));
+    EXPECT_EQ(woke.first().first().toString(), LogindSessionEvents::kSleepSignal);
+    EXPECT_EQ(sleeping.count(), 1);
+}
+
+TEST_F(LogindSessionEventsTest, LockAndUnlockComeFromEveryScreensaverAndFromLogind)
+{
+    QSignalSpy locked(&events, &SessionEvents::screenLocked);
+    QSignalSpy unlocked(&events, &SessionEvents::screenUnlocked);
+
+    emitSignal("/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {true});
+    ASSERT_TRUE(locked.wait(3000));
+    emitSignal("/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged", {false});
+    ASSERT_TRUE(unlocked.wait(3000));
+    EXPECT_EQ(unlocked.last().first().toString(), LogindSessionEvents::kScreenSaverSignal);
+
+    emitSignal("/org/freedesktop/login1/session/auto", "org.freedesktop.login1.Session", "Unlock");
+    ASSERT_TRUE(unlocked.wait(3000));
+    EXPECT_EQ(unlocked.last().first().toString(), LogindSessionEvents::kUnlockSignal);
+    EXPECT_EQ(locked.count(), 1);
+}
+
+} // namespace

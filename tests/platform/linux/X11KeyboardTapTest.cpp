@@ -1,0 +1,256 @@
+#include "platform/linux/X11KeyboardTap.h"
+
+#include "fakes/FakeSessionEvents.h"
+#include "platform/linux/PostedKeystrokes.h"
+#include "platform/linux/X11KeystrokePoster.h"
+#include "platform/linux/XcbConnection.h"
+#include "shortcut/HotkeyMonitor.h"
+#include "shortcut/KeyCodes.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+using Event = HotkeyMonitor::Event;
+
+// X11 key codes as xdotool presses them.
+constexpr int kRightAlt = 108;
+constexpr int kSuperLeft = 133;
+constexpr int kSpace = 65;
+constexpr int kEscape = 9;
+constexpr int kLetterV = 55;
+
+void xdotool(const QStringList& arguments)
+{
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), arguments), 0) << arguments.join(u' ').toStdString();
+}
+
+// By key code, so Right Alt is not confused with Left Alt; xdotool reads a
+// single digit as a key name, so Escape (9) goes by name.
+QString keyArgument(int code)
+{
+    return code == kEscape ? QStringLiteral("Escape") : QString::number(code);
+}
+
+void keyDown(int code)
+{
+    xdotool({QStringLiteral("keydown"), keyArgument(code)});
+}
+
+void keyUp(int code)
+{
+    xdotool({QStringLiteral("keyup"), keyArgument(code)});
+}
+
+// A focused window of our own that counts the key presses it receives.
+class FocusedWindow
+{
+public:
+    FocusedWindow() : m_connection(XcbConnection::open())
+    {
+        xcb_connection_t* c = m_connection->get();
+        m_window = xcb_generate_id(c);
+        const uint32_t mask = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, m_window, m_connection->root(), 0, 0, 200, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        xcb_map_window(c, m_window);
+        xcb_flush(c);
+        // Focus can only go to a viewable window.
+        m_mapped = QTest::qWaitFor([this] {
+            drain();
+            return m_mapped;
+        });
+        xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
+        xcb_flush(c);
+    }
+
+    bool isMapped() const { return m_mapped; }
+
+    // Key presses received for `keyCode` so far.
+    int pressesOf(int keyCode)
+    {
+        // A round trip makes sure everything sent before now has arrived.
+        free(xcb_get_input_focus_reply(m_connection->get(), xcb_get_input_focus(m_connection->get()), nullptr));
+        drain();
+        return m_presses.count(keyCode);
+    }
+
+private:
+    void drain()
+    {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection->get())) {
+            const int type = event->response_type & 0x7f;
+            if (type == XCB_MAP_NOTIFY)
+                m_mapped = true;
+            else if (type == XCB_KEY_PRESS)
+                m_presses.append(reinterpret_cast<xcb_key_press_event_t*>(event)->detail);
+            free(event);
+        }
+    }
+
+    std::unique_ptr<XcbConnection> m_connection;
+    xcb_window_t m_window = 0;
+    bool m_mapped = false;
+    QList<int> m_presses;
+};
+
+class X11KeyboardTapTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "run under tests/support/with-x11";
+        ASSERT_TRUE(window.isMapped());
+        monitor.setOnEvent([this](Event event) { events.append(event); });
+    }
+
+    void TearDown() override
+    {
+        // Leave no key down for the next test.
+        for (int code : {kRightAlt, kSuperLeft, kSpace, kEscape})
+            keyUp(code);
+        QTest::qWait(50);
+    }
+
+    // Waits until `events` holds `expected`, then a little longer for anything extra.
+    ::testing::AssertionResult eventsBecome(const QList<Event>& expected)
+    {
+        (void)QTest::qWaitFor([&] { return events.size() >= expected.size(); }, 3000);
+        QTest::qWait(100);
+        if (events == expected)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "got " << events.size() << " events, wanted " << expected.size();
+    }
+
+    // Installs the tap bare, recording what it reports into `seen`.
+    ::testing::AssertionResult installRecording()
+    {
+        tap.remove();
+        if (!tap.install([this](const KeyEvent& event) {
+                seen.append(event);
+                return false;
+            }))
+            return ::testing::AssertionFailure() << "the tap did not install";
+        return ::testing::AssertionSuccess();
+    }
+
+    FocusedWindow window;
+    QList<KeyEvent> seen;
+    PostedKeystrokes posted;
+    X11KeyboardTap tap{posted};
+    FakeSessionEvents session;
+    HotkeyMonitor monitor{tap, session};
+    QList<Event> events;
+};
+
+TEST_F(X11KeyboardTapTest, RightAltIsAModifierChangeWithTheRightOptionBit)
+{
+    ASSERT_TRUE(tap.isTrusted());
+    ASSERT_TRUE(installRecording());
+
+    keyDown(kRightAlt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 1; }, 3000));
+    EXPECT_EQ(seen[0].type, KeyEvent::Type::modifiersChanged);
+    EXPECT_EQ(seen[0].held, ModifierKeys::rightOption);
+    EXPECT_EQ(seen[0].keyCode, 61);
+    EXPECT_FALSE(seen[0].isPosted);
+
+    keyUp(kRightAlt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 2; }, 3000));
+    EXPECT_EQ(seen[1].type, KeyEvent::Type::modifiersChanged);
+    EXPECT_EQ(seen[1].held, ModifierKeys());
+}
+
+TEST_F(X11KeyboardTapTest, DefaultShortcutIsReportedThroughTheMonitor)
+{
+    monitor.start();
+    ASSERT_TRUE(monitor.isInstalled());
+    keyDown(kRightAlt);
+    keyUp(kRightAlt);
+    EXPECT_TRUE(eventsBecome({Event::pressed, Event::released}));
+}
+
+TEST_F(X11KeyboardTapTest, KeyShortcutIsSwallowedAndReported)
+{
+    monitor.setShortcut(Shortcut{KeyCodes::space, QStringLiteral("Space"), ModifierKeys(0xC0)});
+    monitor.start();
+    ASSERT_TRUE(monitor.isInstalled());
+
+    keyDown(kSuperLeft);
+    keyDown(kSpace);
+    keyUp(kSpace);
+    keyUp(kSuperLeft);
+    EXPECT_TRUE(eventsBecome({Event::pressed, Event::released}));
+    EXPECT_EQ(window.pressesOf(kSpace), 0);
+    EXPECT_EQ(window.pressesOf(kSuperLeft), 1); // modifiers pass
+
+    // Space on its own is not the shortcut and reaches the window.
+    events.clear();
+    keyDown(kSpace);
+    keyUp(kSpace);
+    EXPECT_TRUE(eventsBecome({}));
+    EXPECT_EQ(window.pressesOf(kSpace), 1);
+}
+
+TEST_F(X11KeyboardTapTest, EscapeIsSwallowedOnlyWhileCaptured)
+{
+    monitor.start();
+    ASSERT_TRUE(monitor.isInstalled());
+
+    keyDown(kEscape);
+    keyUp(kEscape);
+    EXPECT_TRUE(eventsBecome({}));
+    EXPECT_EQ(window.pressesOf(kEscape), 1);
+
+    monitor.setCapturesEscape(true);
+    keyDown(kEscape);
+    keyUp(kEscape);
+    EXPECT_TRUE(eventsBecome({Event::escape}));
+    EXPECT_EQ(window.pressesOf(kEscape), 1);
+
+    monitor.setCapturesEscape(false);
+    events.clear();
+    keyDown(kEscape);
+    keyUp(kEscape);
+    EXPECT_TRUE(eventsBecome({}));
+    EXPECT_EQ(window.pressesOf(kEscape), 2);
+}
+
+TEST_F(X11KeyboardTapTest, OwnKeystrokesAreRecognisedAndNotReported)
+{
+    ASSERT_TRUE(installRecording());
+
+    X11KeystrokePoster poster(posted);
+    ASSERT_TRUE(poster.postChord(ModifierKeys::leftControl, 9));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 4; }, 3000));
+    for (const KeyEvent& event : seen)
+        EXPECT_TRUE(event.isPosted);
+    EXPECT_EQ(window.pressesOf(kLetterV), 1); // the paste reached the focused window
+
+    // The same keys from another XTest client are not ours.
+    seen.clear();
+    keyDown(kLetterV);
+    keyUp(kLetterV);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 2; }, 3000));
+    EXPECT_FALSE(seen[0].isPosted);
+    EXPECT_FALSE(seen[1].isPosted);
+}
+
+TEST_F(X11KeyboardTapTest, PostedChordThroughTheMonitorReportsNothing)
+{
+    // The poster holds the left key of a kind: Left Alt alone would be this shortcut.
+    monitor.setShortcut(Shortcut{std::nullopt, std::nullopt, ModifierKeys::leftOption});
+    monitor.start();
+    ASSERT_TRUE(monitor.isInstalled());
+    X11KeystrokePoster poster(posted);
+    ASSERT_TRUE(poster.postChord(ModifierKeys::leftOption, KeyCodes::space));
+    EXPECT_TRUE(eventsBecome({}));
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+#include "shortcut/Shortcut.h"
+
+#include "shortcut/KeyCodes.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const ModifierKeys kBothCommand(0xC0);
+const ModifierKeys kBothControl(0x3);
+
+Shortcut keyShortcut(quint16 code, const char* label, ModifierKeys modifiers)
+{
+    return Shortcut{code, QString::fromUtf8(label), modifiers};
+}
+
+Shortcut modifierShortcut(ModifierKeys modifiers)
+{
+    return Shortcut{std::nullopt, std::nullopt, modifiers};
+}
+
+struct LabelCase
+{
+    Shortcut shortcut;
+    const char* mac;
+    const char* pc;
+};
+
+class ShortcutLabel : public ::testing::TestWithParam<LabelCase>
+{};
+
+TEST_P(ShortcutLabel, ReadsAsTheDesktopWritesIt)
+{
+    const LabelCase& c = GetParam();
+    EXPECT_EQ(c.shortcut.label(PlatformVocabulary::forMacOS()), QString::fromUtf8(c.mac));
+    EXPECT_EQ(c.shortcut.label(PlatformVocabulary::forLinux()), QString::fromUtf8(c.pc));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shortcuts, ShortcutLabel,
+    ::testing::Values(
+        LabelCase{Shortcut::defaultShortcut(), "Right ⌥", "Right Alt"},
+        LabelCase{keyShortcut(40, "K", ModifierKeys::leftControl | ModifierKeys::rightCommand), "⌃⌘K", "Ctrl+Super+K"},
+        LabelCase{keyShortcut(49, "Space", kBothCommand), "⌘Space", "Super+Space"},
+        LabelCase{keyShortcut(96, "F5", ModifierKeys()), "F5", "F5"},
+        LabelCase{modifierShortcut(ModifierKeys::fn | ModifierKeys::leftControl), "🌐 Fn + Left ⌃", "Fn + Left Ctrl"},
+        LabelCase{modifierShortcut(ModifierKeys(0x30)), "⇧", "Shift"},
+        LabelCase{modifierShortcut(kBothControl | ModifierKeys::leftOption), "⌃ + Left ⌥", "Ctrl + Left Alt"},
+        LabelCase{modifierShortcut(ModifierKeys::leftCommand | ModifierKeys::rightOption), "Right ⌥ + Left ⌘",
+                  "Right Alt + Left Super"},
+        // The label alone decides which form is used.
+        LabelCase{Shortcut{49, std::nullopt, ModifierKeys::rightShift}, "Right ⇧", "Right Shift"}));
+
+TEST(ShortcutKeyName, TableFirstThenCharactersThenTheCode)
+{
+    const auto& mac = PlatformVocabulary::forMacOS();
+    EXPECT_EQ(Shortcut::keyName(KeyCodes::space, QStringLiteral("x"), mac), QStringLiteral("Space"));
+    EXPECT_EQ(Shortcut::keyName(KeyCodes::escape, QString(), mac), QString::fromUtf8("⎋"));
+    EXPECT_EQ(Shortcut::keyName(90, QString(), mac), QStringLiteral("F20"));
+    EXPECT_EQ(Shortcut::keyName(0, QStringLiteral("a"), mac), QStringLiteral("A"));
+    EXPECT_EQ(Shortcut::keyName(40, QStringLiteral(" k\n"), mac), QStringLiteral("K"));
+    EXPECT_EQ(Shortcut::keyName(10, QStringLiteral(" \r\n\t"), mac), QStringLiteral("Key 10"));
+    EXPECT_EQ(Shortcut::keyName(10, QString(), mac), QStringLiteral("Key 10"));
+
+    const auto& pc = PlatformVocabulary::forLinux();
+    EXPECT_EQ(Shortcut::keyName(KeyCodes::escape, QString(), pc), QStringLiteral("Esc"));
+    EXPECT_EQ(Shortcut::keyName(36, QStringLiteral("\r"), pc), QStringLiteral("Enter"));
+}
+
+TEST(ShortcutMatches, KeyShortcutsWantTheSameKindsOnEitherSide)
+{
+    const std::optional<quint16> space = KeyCodes::space;
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightCommand, space, kBothCommand));
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::leftCommand, space, kBothCommand));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys::leftCommand | ModifierKeys::leftShift, space, kBothCommand));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys(), space, kBothCommand));
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::leftCommand | ModifierKeys::fn, space, kBothCommand));
+
+    const ModifierKeys wantFn = kBothCommand | ModifierKeys::fn;
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys::rightCommand, space, wantFn));
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightCommand | ModifierKeys::fn, space, wantFn));
+
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys(), quint16(96), ModifierKeys()));
+}
+
+TEST(ShortcutMatches, ModifierOnlyShortcutsWantExactlyTheSameKeys)
+{
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightOption, std::nullopt, ModifierKeys::rightOption));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys::leftOption, std::nullopt, ModifierKeys::rightOption));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys(0xC), std::nullopt, ModifierKeys::rightOption));
+    EXPECT_FALSE(
+        Shortcut::matches(ModifierKeys::rightOption | ModifierKeys::fn, std::nullopt, ModifierKeys::rightOption));
+}
+
+TEST(ShortcutKinds, FillBothSidesAndDropFn)
+{
+    EXPECT_EQ(Shortcut::kindsOf(ModifierKeys::rightCommand | ModifierKeys::leftShift | ModifierKeys::fn),
+              ModifierKeys(0xF0));
+    EXPECT_EQ(Shortcut::kindsOf(ModifierKeys::fn), ModifierKeys());
+    EXPECT_EQ(Shortcut::kindsOf(ModifierKeys(0xFF)), ModifierKeys(0xFF));
+}
+
+TEST(ShortcutJson, DecodesTheStoredForms)
+{
+    EXPECT_EQ(Shortcut::fromJson(R"({"modifiers":8})"), Shortcut::defaultShortcut());
+    EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":49,"keyLabel":"Space","modifiers":192})"),
+              keyShortcut(49, "Space", kBothCommand));
+    EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":49})"), std::nullopt);
+    EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":70000,"modifiers":8})"), std::nullopt);
+    EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":1.5,"modifiers":8})"), std::nullopt);
+    EXPECT_EQ(Shortcut::fromJson(R"({"modifiers":"8"})"), std::nullopt);
+    EXPECT_EQ(Shortcut::fromJson(R"({"keyLabel":7,"modifiers":8})"), std::nullopt);
+    EXPECT_EQ(Shortcut::fromJson("not json"), std::nullopt);
+    EXPECT_EQ(Shortcut::fromJson("[8]"), std::nullopt);
+}
+
+TEST(ShortcutJson, WritesOnlyWhatIsSetAndRoundTrips)
+{
+    EXPECT_EQ(Shortcut::defaultShortcut().toJson(), QByteArray(R"({"modifiers":8})"));
+    const Shortcut k = keyShortcut(40, "K", ModifierKeys(0xF0));
+    EXPECT_EQ(k.toJson(), QByteArray(R"({"keyCode":40,"keyLabel":"K","modifiers":240})"));
+    EXPECT_EQ(Shortcut::fromJson(k.toJson()), k);
+    const Shortcut fn = modifierShortcut(ModifierKeys::fn);
+    EXPECT_EQ(Shortcut::fromJson(fn.toJson()), fn);
+}
+
+TEST(ModifierKeysFlags, TakeOnlyTheSideBitsAndFn)
+{
+    EXPECT_EQ(ModifierKeys::fromEventFlags(0x40), ModifierKeys::rightOption);
+    EXPECT_EQ(ModifierKeys::fromEventFlags(0x2000 | 0x1), kBothControl);
+    EXPECT_EQ(ModifierKeys::fromEventFlags(0x800000 | 0x10), ModifierKeys::fn | ModifierKeys::rightCommand);
+    EXPECT_EQ(ModifierKeys::fromEventFlags(0x2 | 0x4 | 0x8 | 0x20), ModifierKeys(0x30 | 0x40 | 0x4));
+    // Device-independent kind bits, Caps Lock and the keypad bit are ignored.
+    EXPECT_EQ(ModifierKeys::fromEventFlags(0x100000 | 0x80000 | 0x10000 | 0x200000), ModifierKeys());
+}
+
+} // namespace
