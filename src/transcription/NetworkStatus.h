@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+
+#include <mutex>
+#include <optional>
+
+// Whether the machine has a usable path to the internet, kept current from the
+// system's network monitor. Unknown until the monitor first answers, and for
+// good where there is none; an unknown answer never blocks a dictation.
+// satisfied() may be read from any thread.
+class NetworkStatus : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The process's instance, created and monitoring on first use (main thread).
+    static NetworkStatus& shared();
+
+    // An instance fed only through update(); for tests.
+    NetworkStatus() = default;
+
+    std::optional<bool> satisfied() const;
+    void update(std::optional<bool> satisfied);
+
+Q_SIGNALS:
+    void satisfiedChanged();
+
+private:
+    void startMonitoring();
+
+    mutable std::mutex m_mutex;
+    std::optional<bool> m_satisfied;
+};

@@ -1,0 +1,13 @@
+#include "transcription/TranscriptionError.h"
+
+QString TranscriptionError::description() const
+{
+    switch (kind) {
+    case Kind::provider:
+    case Kind::network:
+        return message;
+    case Kind::connectionLost:
+        return QStringLiteral("The connection to the transcription service was lost.");
+    }
+    return message;
+}
