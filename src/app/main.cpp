@@ -1,19 +1,52 @@
+#include "app/PaletteAppearance.h"
+#include "control/MacDictationController.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/LibsecretStore.h"
 #include "platform/linux/LogindSessionEvents.h"
+#include "platform/linux/PortalMicrophonePermission.h"
 #include "platform/linux/PostedKeystrokes.h"
+#include "platform/linux/PulseAudioBackend.h"
+#include "platform/linux/PulseSoundPlayer.h"
+#include "platform/linux/QtPasteboard.h"
 #include "platform/linux/UnixSignalWatcher.h"
 #include "platform/linux/X11KeyboardTap.h"
-#include "shortcut/HotkeyMonitor.h"
+#include "platform/linux/X11KeystrokePoster.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XcbConnection.h"
+#include "storage/AppSettings.h"
 #include "storage/DebugLogFile.h"
+#include "storage/HistoryStore.h"
+#include "storage/KeyStore.h"
+#include "storage/MacSettings.h"
 #include "storage/VellLog.h"
 
-#include <QCoreApplication>
-#include <QMetaEnum>
+#include <QApplication>
+#include <QClipboard>
+#include <QNetworkAccessManager>
+#include <QSettings>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
+    // Vell pastes through the X server; without one there is nothing it can do.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !XcbConnection::open()) {
+        VellLog::app().error(QStringLiteral("No X display is reachable; quitting"));
+        std::fputs("Vell needs a graphical desktop session, and no X display is reachable.\n", stderr);
+        DebugLogFile::shared().flush();
+        return 1;
+    }
+
+    // Without a session bus, D-Bus clients would launch a stray one of their own
+    // and wait for it; a bus address that fails at once keeps them quick.
+    if (!qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vell-no-session-bus");
+
+    QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Vell"));
     QCoreApplication::setApplicationName(QStringLiteral("Vell"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELL_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
 
     UnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &application, [](int signalNumber) {
@@ -23,18 +56,34 @@ int main(int argc, char** argv)
 
     VellLog::app().info(QStringLiteral("Vell %1 starting").arg(QStringLiteral(VELL_VERSION)));
 
+    QSettings preferences;
+    PaletteAppearance appearance(application);
+    KeyStore keys(std::make_unique<LibsecretStore>());
+    AppSettings settings(preferences, keys);
+    MacSettings macSettings(preferences, appearance);
+    macSettings.applyAppearance();
+    HistoryStore history;
+
     PostedKeystrokes postedKeystrokes;
     X11KeyboardTap keyboardTap(postedKeystrokes);
     LogindSessionEvents sessionEvents;
-    HotkeyMonitor hotkeyMonitor(keyboardTap, sessionEvents);
-    hotkeyMonitor.setOnEvent([](HotkeyMonitor::Event event) {
-        VellLog::hotkey().debug(
-            QStringLiteral("Shortcut event: ") +
-            QString::fromLatin1(QMetaEnum::fromType<HotkeyMonitor::Event>().valueToKey(int(event))));
-    });
-    hotkeyMonitor.start();
+    PulseAudioBackend audio;
+    X11Workspace workspace;
+    QtPasteboard pasteboard(*QGuiApplication::clipboard());
+    AtspiAccessibility accessibility;
+    X11KeystrokePoster keystrokes(postedKeystrokes);
+    PulseSoundPlayer soundPlayer;
+    // The sound server answers once it has told us about any device.
+    PortalMicrophonePermission microphone(
+        [&audio] { return audio.defaultInputId().has_value() || !audio.deviceIds().isEmpty(); });
+    QNetworkAccessManager network;
+
+    const DictationPlatform platform{keyboardTap, sessionEvents, audio,      workspace, pasteboard, accessibility,
+                                     keystrokes,  soundPlayer,   microphone, network,   preferences};
+    MacDictationController controller(settings, macSettings, history, platform);
 
     const int status = QCoreApplication::exec();
+    VellLog::app().info(QStringLiteral("Vell quitting"));
     DebugLogFile::shared().flush();
     return status;
 }

@@ -14,4 +14,10 @@ public:
     // still holds are released first, so they do not turn the chord into
     // another one. False when nothing could be posted.
     virtual bool postChord(ModifierKeys modifiers, quint16 keyCode) = 0;
+
+    // Posts the paste chord: Ctrl+V, or Ctrl+Shift+V for a terminal, where
+    // Ctrl+V means something else. The V key is the one that types "v" in the
+    // current layout, and held modifiers are let go first, so the chord
+    // arrives as exactly that. False when nothing could be posted.
+    virtual bool paste(bool toTerminal) = 0;
 };

@@ -38,6 +38,9 @@ const PlatformVocabulary& PlatformVocabulary::forMacOS()
         };
         for (const auto& [code, name] : named)
             v.keyNames.insert(code, s(name));
+        v.pasteChord = s("⌘V");
+        v.microphoneOffNotice =
+            s("Microphone access is off: System Settings → Privacy & Security → Microphone → Vell.");
         return v;
     }();
     return table;
@@ -64,6 +67,9 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
         };
         for (const auto& [code, name] : named)
             v.keyNames.insert(code, s(name));
+        v.pasteChord = s("Ctrl+V");
+        v.microphoneOffNotice =
+            s("Microphone access is off: check that the sound server is running and that Vell may use the microphone.");
         return v;
     }();
     return table;

@@ -24,6 +24,9 @@ struct PlatformVocabulary
     QString modifierShortcutSeparator; // between the keys of a modifier-only shortcut
     QHash<quint16, QString> keyNames;  // by key code
 
+    QString pasteChord;          // the keys that paste, as the user presses them
+    QString microphoneOffNotice; // shown when the microphone may not be used
+
     const KindWords& words(ModifierKind kind) const { return kinds[static_cast<size_t>(kind)]; }
 
     static const PlatformVocabulary& forMacOS();

@@ -2,13 +2,17 @@
 
 #include "platform/KeystrokePoster.h"
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 class PostedKeystrokes;
 class XcbConnection;
 
 // Posts keystrokes through XTest and records them in `posted`, which the
-// keyboard tap consults to recognise them.
+// keyboard tap consults to recognise them. The paste chord's keys are found
+// by the symbols they type in the layout the server has now. Every modifier
+// held at the moment of a chord is released first.
 class X11KeystrokePoster final : public KeystrokePoster
 {
 public:
@@ -16,10 +20,14 @@ public:
     ~X11KeystrokePoster() override;
 
     bool postChord(ModifierKeys modifiers, quint16 keyCode) override;
+    bool paste(bool toTerminal) override;
 
 private:
     bool connectIfNeeded();
     void post(uint8_t x11KeyCode, bool down);
+    void releaseHeldModifiers(const std::vector<uint8_t>& modifierKeys);
+    // Presses `modifierKeys` in order, taps `key`, releases them in reverse.
+    void tap(const std::vector<uint8_t>& modifierKeys, uint8_t key);
 
     PostedKeystrokes& m_posted;
     std::unique_ptr<XcbConnection> m_connection;

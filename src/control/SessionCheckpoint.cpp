@@ -1,0 +1,67 @@
+#include "control/SessionCheckpoint.h"
+
+#include "storage/HistoryStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextBoundaryFinder>
+
+namespace {
+
+// Characters as the user sees them, so "é" written with a combining accent is one.
+qsizetype visibleCharacters(const QString& text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+} // namespace
+
+SessionCheckpoint::SessionCheckpoint(const QString& folder, const VellLog& log)
+    : m_path(QDir(folder).filePath(QStringLiteral("session-checkpoint.json"))), m_log(log)
+{
+    PrivateFiles::ensureFolder(folder);
+}
+
+void SessionCheckpoint::save(const HistoryEntry& entry)
+{
+    if (const std::optional<PrivateFiles::WriteError> failure =
+            PrivateFiles::tryWriteAtomically(m_path, entry.toJson()))
+        m_log.error(QStringLiteral("Saving the session checkpoint failed: ") + failure->description);
+}
+
+void SessionCheckpoint::clear()
+{
+    QFile::remove(m_path);
+}
+
+void SessionCheckpoint::recover(HistoryStore& history)
+{
+    const std::optional<QByteArray> bytes = PrivateFiles::read(m_path);
+    if (!bytes)
+        return;
+    const QJsonDocument document = QJsonDocument::fromJson(*bytes);
+    std::optional<HistoryEntry> entry = document.isObject() ? HistoryEntry::fromJson(document.object()) : std::nullopt;
+    if (!entry || entry->text.trimmed().isEmpty()) {
+        clear();
+        return;
+    }
+    if (history.contains(entry->id)) {
+        // Recovered before, but the checkpoint outlived it.
+        if (!history.hasUnsavedChanges())
+            clear();
+        return;
+    }
+    m_log.info(
+        QStringLiteral("recovered %1 chars from a session that didn't finish").arg(visibleCharacters(entry->text)));
+    entry->status = HistoryEntry::Status::notInserted;
+    entry->note = QString(kRecoveryNote);
+    history.add(*entry);
+    if (!history.hasUnsavedChanges())
+        clear();
+}

@@ -1,0 +1,136 @@
+#include "platform/linux/AtspiAccessibility.h"
+
+#include "storage/VellLog.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QList>
+#include <QString>
+
+#include <atspi/atspi.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct Unref
+{
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using Object = std::unique_ptr<AtspiAccessible, Unref>;
+
+// libatspi keeps one bus connection per process and aborts the process on any
+// call after a failed start, so the first answer is kept and obeyed.
+bool atspiStarted()
+{
+    static const bool started = [] {
+        if (atspi_init() > 1) {
+            VellLog::insert().info(QStringLiteral("no accessibility bus; the text before the caret is unknown"));
+            return false;
+        }
+        const int timeout = int(AtspiAccessibility::kCallTimeout.count());
+        atspi_set_timeout(timeout, timeout);
+        return true;
+    }();
+    return started;
+}
+
+// Calls report failure through a GError that must be freed; the answer is unusable then.
+class Error
+{
+public:
+    ~Error() { g_clear_error(&m_error); }
+    GError** out()
+    {
+        g_clear_error(&m_error);
+        return &m_error;
+    }
+    bool isSet() const { return m_error != nullptr; }
+
+private:
+    GError* m_error = nullptr;
+};
+
+bool hasState(AtspiAccessible* object, AtspiStateType state)
+{
+    std::unique_ptr<AtspiStateSet, Unref> states(atspi_accessible_get_state_set(object));
+    return states && atspi_state_set_contains(states.get(), state);
+}
+
+std::vector<Object> children(AtspiAccessible* object, const QDeadlineTimer& deadline)
+{
+    std::vector<Object> result;
+    Error error;
+    const gint count = atspi_accessible_get_child_count(object, error.out());
+    for (gint i = 0; !error.isSet() && i < count && !deadline.hasExpired(); ++i)
+        if (Object child{atspi_accessible_get_child_at_index(object, i, error.out())})
+            result.push_back(std::move(child));
+    return result;
+}
+
+// The focused element below `application`, searched depth first through what is showing.
+Object focusedElement(Object application, const QDeadlineTimer& deadline)
+{
+    std::vector<Object> pending;
+    pending.push_back(std::move(application));
+    bool isRoot = true;
+    while (!pending.empty() && !deadline.hasExpired()) {
+        Object object = std::move(pending.back());
+        pending.pop_back();
+        if (!isRoot) {
+            if (hasState(object.get(), ATSPI_STATE_FOCUSED))
+                return object;
+            // Hidden parts cannot hold the focus; lists that manage their
+            // descendants create them on demand and can be endless.
+            if (!hasState(object.get(), ATSPI_STATE_SHOWING) || hasState(object.get(), ATSPI_STATE_MANAGES_DESCENDANTS))
+                continue;
+        }
+        isRoot = false;
+        std::vector<Object> below = children(object.get(), deadline);
+        for (auto it = below.rbegin(); it != below.rend(); ++it)
+            pending.push_back(std::move(*it));
+    }
+    return nullptr;
+}
+
+std::optional<char32_t> characterBefore(AtspiAccessible* element)
+{
+    std::unique_ptr<AtspiText, Unref> text(atspi_accessible_get_text_iface(element));
+    if (!text)
+        return std::nullopt;
+    Error error;
+    const gint caret = atspi_text_get_caret_offset(text.get(), error.out());
+    if (error.isSet() || caret < 1)
+        return std::nullopt;
+    // Offsets count characters, not bytes.
+    std::unique_ptr<gchar, decltype(&g_free)> before(atspi_text_get_text(text.get(), caret - 1, caret, error.out()),
+                                                     &g_free);
+    if (error.isSet() || !before)
+        return std::nullopt;
+    const QList<uint> codePoints = QString::fromUtf8(before.get()).toUcs4();
+    if (codePoints.isEmpty())
+        return std::nullopt;
+    return char32_t(codePoints.back());
+}
+
+} // namespace
+
+std::optional<char32_t> AtspiAccessibility::characterBeforeCaret(qint32 pid)
+{
+    // This program cannot answer its own calls while it waits for them.
+    if (pid <= 0 || pid == QCoreApplication::applicationPid() || !atspiStarted())
+        return std::nullopt;
+    const QDeadlineTimer deadline(kSearchLimit);
+    Object desktop{atspi_get_desktop(0)};
+    if (!desktop)
+        return std::nullopt;
+    for (Object& application : children(desktop.get(), deadline)) {
+        Error error;
+        if (atspi_accessible_get_process_id(application.get(), error.out()) != guint(pid) || error.isSet())
+            continue;
+        if (Object element = focusedElement(std::move(application), deadline))
+            return characterBefore(element.get());
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/Workspace.h"
+
+#include <cstdint>
+#include <memory>
+
+class XcbConnection;
+
+// The workspace on X11. The frontmost application is the window manager's
+// active window (EWMH), or, when no window manager runs, the window with the
+// input focus; its pid comes from _NET_WM_PID or else from the X-Resource
+// extension. A keyboard grab is found by trying to grab the keyboard for a
+// window that is never shown: the server reports another client's grab
+// before it finds the window unviewable, so the probe itself never holds the
+// keyboard. Its owner is not published by X11; the application with the input
+// focus is taken as the likely one, since prompts focus themselves. Opens its
+// display connection on first use and again after losing it.
+class X11Workspace final : public Workspace
+{
+public:
+    X11Workspace();
+    ~X11Workspace() override;
+
+    std::optional<RunningApplication> frontmostApplication() override;
+    std::optional<KeyboardGrab> keyboardGrab() override;
+
+private:
+    struct Atoms;
+
+    bool connectIfNeeded();
+    bool windowManagerRuns();
+    std::optional<uint32_t> activeWindow();
+    std::optional<uint32_t> focusedClientWindow();
+    std::optional<RunningApplication> applicationOf(uint32_t window);
+    qint32 pidOf(uint32_t window);
+
+    std::unique_ptr<XcbConnection> m_connection;
+    std::unique_ptr<Atoms> m_atoms;
+    uint32_t m_probeWindow = 0;
+};

@@ -1,0 +1,187 @@
+#include "storage/HistoryStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace {
+
+std::optional<QList<HistoryEntry>> decode(const QByteArray& bytes, QString& problem)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        problem = error.errorString() + QStringLiteral(" at offset ") + QString::number(error.offset);
+        return std::nullopt;
+    }
+    if (!document.isArray()) {
+        problem = QStringLiteral("not a JSON array");
+        return std::nullopt;
+    }
+    const QJsonArray array = document.array();
+    QList<HistoryEntry> entries;
+    entries.reserve(array.size());
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        QString why;
+        std::optional<HistoryEntry> entry = HistoryEntry::fromJson(array.at(i), &why);
+        if (!entry) {
+            problem = QStringLiteral("entry %1: %2").arg(i).arg(why);
+            return std::nullopt;
+        }
+        entries.append(std::move(*entry));
+    }
+    return entries;
+}
+
+} // namespace
+
+HistoryStore::HistoryStore(const QString& folder, const VellLog& log, QObject* parent)
+    : QObject(parent), m_path(QDir(folder).filePath(QStringLiteral("history.json"))), m_log(log)
+{
+    PrivateFiles::ensureFolder(folder);
+    load();
+}
+
+bool HistoryStore::contains(const QUuid& id) const
+{
+    return std::any_of(m_entries.cbegin(), m_entries.cend(),
+                       [&id](const HistoryEntry& entry) { return entry.id == id; });
+}
+
+void HistoryStore::add(const HistoryEntry& entry)
+{
+    m_entries.prepend(entry);
+    if (m_entries.size() > kMaximumEntries)
+        m_entries.resize(kMaximumEntries);
+    Q_EMIT entriesChanged();
+    save();
+}
+
+void HistoryStore::setStatus(const QUuid& id, HistoryEntry::Status status, const std::optional<QString>& note)
+{
+    const auto found =
+        std::find_if(m_entries.cbegin(), m_entries.cend(), [&id](const HistoryEntry& entry) { return entry.id == id; });
+    if (found == m_entries.cend())
+        return;
+    if (found->status != status || found->note != note) {
+        HistoryEntry& entry = m_entries[found - m_entries.cbegin()];
+        entry.status = status;
+        entry.note = note;
+        Q_EMIT entriesChanged();
+    }
+    save();
+}
+
+void HistoryStore::replaceText(const QUuid& id, const QString& text)
+{
+    const auto found =
+        std::find_if(m_entries.cbegin(), m_entries.cend(), [&id](const HistoryEntry& entry) { return entry.id == id; });
+    if (found == m_entries.cend())
+        return;
+    if (found->text != text || !found->rawText) {
+        HistoryEntry& entry = m_entries[found - m_entries.cbegin()];
+        if (!entry.rawText)
+            entry.rawText = entry.text;
+        entry.text = text;
+        Q_EMIT entriesChanged();
+    }
+    save();
+}
+
+void HistoryStore::remove(const QUuid& id)
+{
+    if (m_entries.removeIf([&id](const HistoryEntry& entry) { return entry.id == id; }) > 0)
+        Q_EMIT entriesChanged();
+    save();
+}
+
+void HistoryStore::clear()
+{
+    replaceEntries({});
+    save();
+}
+
+void HistoryStore::prune(HistoryRetention retention, const QDateTime& now)
+{
+    QList<HistoryEntry> kept;
+    switch (retention) {
+    case HistoryRetention::forever:
+        return;
+    case HistoryRetention::month:
+    case HistoryRetention::week: {
+        const QDateTime cutOff =
+            now.addSecs(retention == HistoryRetention::month ? -kMonthRetentionSeconds : -kWeekRetentionSeconds);
+        std::copy_if(m_entries.cbegin(), m_entries.cend(), std::back_inserter(kept),
+                     [&cutOff](const HistoryEntry& entry) { return entry.date >= cutOff; });
+        break;
+    }
+    case HistoryRetention::never:
+        // Keeps nothing, whatever the dates say.
+        break;
+    }
+    if (kept.size() == m_entries.size())
+        return;
+    replaceEntries(std::move(kept));
+    save();
+}
+
+void HistoryStore::load()
+{
+    const std::optional<QByteArray> bytes = PrivateFiles::read(m_path);
+    if (!bytes) {
+        // Missing is the normal first start; present but unreadable must not be written over.
+        if (QFileInfo::exists(m_path))
+            setAside(QStringLiteral("the file cannot be read"));
+        return;
+    }
+    QString problem;
+    if (std::optional<QList<HistoryEntry>> entries = decode(*bytes, problem))
+        m_entries = std::move(*entries);
+    else
+        setAside(problem);
+}
+
+void HistoryStore::setAside(const QString& problem)
+{
+    m_log.error(QStringLiteral("History unreadable, moving aside: ") + problem);
+    m_unreadableInPlace = !PrivateFiles::moveAside(m_path).has_value();
+}
+
+void HistoryStore::replaceEntries(QList<HistoryEntry> entries)
+{
+    if (entries == m_entries)
+        return;
+    m_entries = std::move(entries);
+    Q_EMIT entriesChanged();
+}
+
+void HistoryStore::save()
+{
+    if (m_unreadableInPlace) {
+        if (QFileInfo::exists(m_path) && !PrivateFiles::moveAside(m_path)) {
+            m_log.error(QStringLiteral("Saving history failed: an unreadable history file cannot be moved aside"));
+            m_unsaved = true;
+            return;
+        }
+        m_unreadableInPlace = false;
+    }
+    QByteArray bytes;
+    bytes.reserve(m_lastFileSize + m_lastFileSize / 8 + 1024);
+    bytes += '[';
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        if (i > 0)
+            bytes += ',';
+        m_entries.at(i).appendJson(bytes);
+    }
+    bytes += ']';
+    m_lastFileSize = bytes.size();
+    if (const std::optional<PrivateFiles::WriteError> failure = PrivateFiles::tryWriteAtomically(m_path, bytes)) {
+        m_log.error(QStringLiteral("Saving history failed: ") + failure->description);
+        m_unsaved = true;
+        return;
+    }
+    m_unsaved = false;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "storage/HistoryEntry.h"
+#include "storage/HistoryRetention.h"
+#include "storage/PrivateFiles.h"
+#include "storage/VellLog.h"
+
+#include <QList>
+#include <QObject>
+
+// The list of past dictations, newest first, and the single owner of
+// history.json in its folder.
+//
+// Main thread only. Loads the file at construction: a missing file gives an
+// empty list; a file that cannot be read or decoded is logged and renamed to
+// "history-<unix seconds>.json" beside it, and is never written over. Every
+// change writes the whole file at once, atomically; when that fails the list
+// in memory keeps the change, hasUnsavedChanges() turns true and the next
+// change tries again. entriesChanged fires whenever the list differs.
+class HistoryStore : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QList<HistoryEntry> entries READ entries NOTIFY entriesChanged)
+
+public:
+    static constexpr qsizetype kMaximumEntries = 2000;
+
+    explicit HistoryStore(const QString& folder = PrivateFiles::dataFolder(), const VellLog& log = VellLog::history(),
+                          QObject* parent = nullptr);
+
+    const QList<HistoryEntry>& entries() const { return m_entries; }
+    const QString& filePath() const { return m_path; }
+    bool contains(const QUuid& id) const;
+    // True while the file lags behind the list in memory.
+    bool hasUnsavedChanges() const { return m_unsaved; }
+
+    // Inserts at the front, then drops the oldest entries beyond kMaximumEntries.
+    void add(const HistoryEntry& entry);
+    // Sets the status and replaces the note (none clears it) of the first
+    // entry with `id`; an unknown id changes and writes nothing.
+    void setStatus(const QUuid& id, HistoryEntry::Status status, const std::optional<QString>& note = std::nullopt);
+    // Replaces the text of the first entry with `id`, keeping the very first
+    // text in rawText; an unknown id changes and writes nothing.
+    void replaceText(const QUuid& id, const QString& text);
+    // Removes every entry with `id`.
+    void remove(const QUuid& id);
+    void clear();
+    // Drops the entries older than `retention` allows at `now`; writes only
+    // when something was dropped.
+    void prune(HistoryRetention retention, const QDateTime& now);
+
+Q_SIGNALS:
+    void entriesChanged();
+
+private:
+    void load();
+    void setAside(const QString& problem);
+    void replaceEntries(QList<HistoryEntry> entries);
+    void save();
+
+    QString m_path;
+    VellLog m_log;
+    QList<HistoryEntry> m_entries;
+    // An unreadable file still sits at m_path: move it before writing.
+    bool m_unreadableInPlace = false;
+    bool m_unsaved = false;
+    qsizetype m_lastFileSize = 0;
+};

@@ -1,0 +1,274 @@
+#include "storage/UsageLog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+
+#include <cmath>
+
+namespace {
+
+std::optional<QList<UsageRecord>> decode(const QByteArray& bytes, QString& problem)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        problem = error.errorString() + QStringLiteral(" at offset ") + QString::number(error.offset);
+        return std::nullopt;
+    }
+    if (!document.isArray()) {
+        problem = QStringLiteral("not a JSON array");
+        return std::nullopt;
+    }
+    const QJsonArray array = document.array();
+    QList<UsageRecord> records;
+    records.reserve(array.size());
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        QString why;
+        std::optional<UsageRecord> record = UsageRecord::fromJson(array.at(i), &why);
+        if (!record) {
+            problem = QStringLiteral("record %1: %2").arg(i).arg(why);
+            return std::nullopt;
+        }
+        records.append(*record);
+    }
+    return records;
+}
+
+// Maps instants to calendar days in one time zone. Records come mostly in
+// date order, so remembering the last day's bounds spares nearly every
+// time-zone lookup.
+class DayFinder
+{
+public:
+    explicit DayFinder(QTimeZone zone) : m_zone(std::move(zone)) {}
+
+    QDate dayOf(const QDateTime& instant)
+    {
+        const qint64 msecs = instant.toMSecsSinceEpoch();
+        if (m_day.isValid() && msecs >= m_start && msecs < m_end)
+            return m_day;
+        const QDate day = instant.toTimeZone(m_zone).date();
+        const QDateTime start = day.startOfDay(m_zone);
+        const QDateTime end = day.addDays(1).startOfDay(m_zone);
+        if (start.isValid() && end.isValid()) {
+            m_day = day;
+            m_start = start.toMSecsSinceEpoch();
+            m_end = end.toMSecsSinceEpoch();
+        }
+        return day;
+    }
+
+private:
+    QTimeZone m_zone;
+    QDate m_day;
+    qint64 m_start = 0;
+    qint64 m_end = 0;
+};
+
+} // namespace
+
+UsageLog::Clock UsageLog::Clock::system()
+{
+    return {[] { return QDateTime::currentDateTimeUtc(); }, [] { return QTimeZone::systemTimeZone(); },
+            [] { return QLocale().firstDayOfWeek(); }};
+}
+
+UsageLog::UsageLog(const QString& folder, Clock clock, const VellLog& log, QObject* parent)
+    : QObject(parent), m_path(QDir(folder).filePath(QStringLiteral("usage.json"))), m_clock(std::move(clock)),
+      m_log(log)
+{
+    PrivateFiles::ensureFolder(folder);
+    load();
+}
+
+void UsageLog::record(const QString& text, double seconds)
+{
+    const qsizetype words = countWords(text);
+    if (words == 0)
+        return;
+    m_records.append({m_clock.now().toUTC(), words, std::isfinite(seconds) && seconds > 0 ? seconds : 0.0});
+    Q_EMIT recordsChanged();
+    save();
+}
+
+UsageLog::Totals UsageLog::totals(const std::optional<QDateTime>& since) const
+{
+    const qint64 from = since ? since->toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+    Totals sum;
+    for (const UsageRecord& record : m_records) {
+        if (record.date.toMSecsSinceEpoch() < from)
+            continue;
+        sum.words += record.words;
+        sum.dictations += 1;
+        sum.seconds += record.seconds;
+    }
+    return sum;
+}
+
+UsageLog::Totals UsageLog::today() const
+{
+    const QTimeZone zone = m_clock.timeZone();
+    return totals(currentDay(zone).startOfDay(zone));
+}
+
+UsageLog::Totals UsageLog::thisWeek() const
+{
+    const QTimeZone zone = m_clock.timeZone();
+    const QDate day = currentDay(zone);
+    const int daysIntoWeek = (day.dayOfWeek() - m_clock.firstDayOfWeek() + 7) % 7;
+    const QDateTime start = day.addDays(-daysIntoWeek).startOfDay(zone);
+    return start.isValid() ? totals(start) : totals();
+}
+
+QList<UsageLog::DayWords> UsageLog::dailyWords(int days) const
+{
+    if (days <= 0)
+        return {};
+    const QTimeZone zone = m_clock.timeZone();
+    const QDate last = currentDay(zone);
+    const QDateTime firstStart = last.addDays(-(days - 1)).startOfDay(zone);
+    const qint64 from = firstStart.isValid() ? firstStart.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+
+    DayFinder finder(zone);
+    QHash<QDate, qint64> sums;
+    for (const UsageRecord& record : m_records)
+        if (record.date.toMSecsSinceEpoch() >= from)
+            sums[finder.dayOf(record.date)] += record.words;
+
+    QList<DayWords> series;
+    series.reserve(days);
+    for (int i = days - 1; i >= 0; --i) {
+        const QDate day = last.addDays(-i);
+        if (day.isValid())
+            series.append({day, sums.value(day)});
+    }
+    return series;
+}
+
+int UsageLog::streak() const
+{
+    const QTimeZone zone = m_clock.timeZone();
+    DayFinder finder(zone);
+    QSet<QDate> recorded;
+    for (const UsageRecord& record : m_records)
+        recorded.insert(finder.dayOf(record.date));
+
+    QDate day = currentDay(zone);
+    if (!recorded.contains(day))
+        day = day.addDays(-1);
+    int count = 0;
+    while (day.isValid() && recorded.contains(day)) {
+        ++count;
+        day = day.addDays(-1);
+    }
+    return count;
+}
+
+qsizetype UsageLog::countWords(QStringView text)
+{
+    qsizetype words = 0;
+    bool pieceCounted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+            ++i;
+        }
+        if (QChar::isSpace(c))
+            pieceCounted = false;
+        else if (!pieceCounted && QChar::isLetterOrNumber(c)) {
+            ++words;
+            pieceCounted = true;
+        }
+    }
+    return words;
+}
+
+std::optional<qint64> UsageLog::wordsPerMinute(qint64 words, double seconds)
+{
+    if (!(seconds >= kMinimumSecondsForSpeed))
+        return std::nullopt;
+    const double speed = double(words) / (seconds / 60.0);
+    if (!std::isfinite(speed))
+        return std::nullopt;
+    return std::llround(speed);
+}
+
+double UsageLog::secondsSaved(qint64 words, double seconds)
+{
+    const double saved = double(words) / kTypingWordsPerMinute * 60.0 - seconds;
+    return saved > 0 ? saved : 0.0;
+}
+
+QString UsageLog::formatTimeSaved(double seconds, const QLocale& locale)
+{
+    // Beyond this the hours no longer fit a whole number.
+    constexpr double kLongestSeconds = 1e15;
+    if (!std::isfinite(seconds) || seconds < 0 || seconds > kLongestSeconds)
+        return QStringLiteral("0m");
+    const auto whole = static_cast<qint64>(seconds);
+    const QString minutes = locale.toString(seconds >= kHoursThresholdSeconds ? whole % 3600 / 60 : whole / 60);
+    if (seconds < kHoursThresholdSeconds)
+        return minutes + QLatin1Char('m');
+    return locale.toString(whole / 3600) + QStringLiteral("h ") + minutes + QLatin1Char('m');
+}
+
+QDate UsageLog::currentDay(const QTimeZone& zone) const
+{
+    return m_clock.now().toTimeZone(zone).date();
+}
+
+void UsageLog::load()
+{
+    const std::optional<QByteArray> bytes = PrivateFiles::read(m_path);
+    if (!bytes) {
+        // Missing is the normal first start; present but unreadable must not be written over.
+        if (QFileInfo::exists(m_path))
+            setAside(QStringLiteral("the file cannot be read"));
+        return;
+    }
+    QString problem;
+    if (std::optional<QList<UsageRecord>> records = decode(*bytes, problem))
+        m_records = std::move(*records);
+    else
+        setAside(problem);
+}
+
+void UsageLog::setAside(const QString& problem)
+{
+    m_log.error(QStringLiteral("Usage unreadable, moving aside: ") + problem);
+    m_unreadableInPlace = !PrivateFiles::moveAside(m_path).has_value();
+}
+
+void UsageLog::save()
+{
+    if (m_unreadableInPlace) {
+        if (QFileInfo::exists(m_path) && !PrivateFiles::moveAside(m_path)) {
+            m_log.error(QStringLiteral("Saving usage failed: an unreadable usage file cannot be moved aside"));
+            m_unsaved = true;
+            return;
+        }
+        m_unreadableInPlace = false;
+    }
+    // Records are only appended, so the encoding so far stays valid: encode only the new ones.
+    if (m_encoded.isEmpty())
+        m_encoded += '[';
+    for (; m_encodedRecords < m_records.size(); ++m_encodedRecords) {
+        if (m_encodedRecords > 0)
+            m_encoded += ',';
+        m_records.at(m_encodedRecords).appendJson(m_encoded);
+    }
+    m_encoded += ']';
+    const std::optional<PrivateFiles::WriteError> failure = PrivateFiles::tryWriteAtomically(m_path, m_encoded);
+    m_encoded.chop(1);
+    if (failure) {
+        m_log.error(QStringLiteral("Saving usage failed: ") + failure->description);
+        m_unsaved = true;
+        return;
+    }
+    m_unsaved = false;
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "platform/Pasteboard.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+
+class Accessibility;
+class KeystrokePoster;
+class VellLog;
+class Workspace;
+
+// What became of one insertion.
+struct InsertOutcome
+{
+    enum class Kind {
+        pasted,           // the text is on the clipboard and the paste chord was posted
+        frontmostChanged, // another application (or none) is in front now; nothing was touched
+        keyboardGrabbed,  // another program holds the keyboard (a password prompt); nothing was touched
+        pasteFailed,      // the text could not be placed or the chord not posted; the clipboard is as it was
+    };
+
+    Kind kind = Kind::pasted;
+    // frontmostChanged: the application in front now; keyboardGrabbed: the
+    // grab's likely holder. Absent when there is none or it has no name.
+    std::optional<QString> appName;
+
+    bool operator==(const InsertOutcome&) const = default;
+};
+
+// Delivers finished text into the application the user was working in, the
+// way a user would: the text goes on the clipboard (concealed from clipboard
+// managers), the paste chord is posted, and a moment later the clipboard gets
+// back what it held before, unless something else has changed it meanwhile.
+// An insertion made while the previous one still waits for its restore takes
+// over that wait and the contents it will put back, so quick insertions in a
+// row return the user's own clipboard, not an earlier dictation. Destroying
+// the inserter drops a pending restore. Main thread only; the ports must
+// outlive it.
+class TextInserter : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The application to receive a dictation, captured when it starts. On X11
+    // the bundle id is the window class.
+    struct Target
+    {
+        qint32 pid = 0;
+        std::optional<QString> appName;
+        std::optional<QString> bundleID;
+
+        bool operator==(const Target&) const = default;
+    };
+
+    static constexpr std::chrono::milliseconds kRestoreDelay{1500};
+
+    // Lines go to `log`, or to the "insert" category when none is given.
+    TextInserter(Workspace& workspace, Pasteboard& pasteboard, Accessibility& accessibility, KeystrokePoster& poster,
+                 std::chrono::milliseconds restoreDelay = kRestoreDelay, const VellLog* log = nullptr,
+                 QObject* parent = nullptr);
+
+    // The application in front now; absent when there is none.
+    std::optional<Target> captureTarget() const;
+
+    // Pastes `text` into the application with process id `pid`, which must
+    // still be in front. Returns without waiting for the restore.
+    InsertOutcome insert(const QString& text, qint32 pid);
+
+    // `piece`, trimmed, appended to `base`, with one space between them
+    // unless `base` ends in whitespace or `piece` starts with closing
+    // punctuation. A blank piece leaves `base` as it is.
+    static QString joinFragment(const QString& piece, const QString& base);
+
+    // Whether `text` inserted right after `before` needs a space in front.
+    static bool needsLeadingSpace(const QString& text, std::optional<char32_t> before);
+
+    // Whether a window class belongs to a terminal, which pastes with Ctrl+Shift+V.
+    static bool isTerminal(const QString& windowClass);
+
+Q_SIGNALS:
+    // The delayed check after a paste has run. `restored` is false when it
+    // left newer contents alone, or could not take the clipboard back.
+    void restoreChecked(bool restored);
+
+private:
+    void checkRestore();
+
+    Workspace& m_workspace;
+    Pasteboard& m_pasteboard;
+    Accessibility& m_accessibility;
+    KeystrokePoster& m_poster;
+    const VellLog& m_log;
+    QTimer m_restoreTimer;
+    quint64 m_ownCount = 0;        // the clipboard's change count right after our text went on it
+    PasteboardContents m_previous; // what the restore puts back
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/KeystrokePoster.h"
+
+#include <QList>
+
+#include <functional>
+
+// Records the keystrokes posted. `onPaste` runs at the moment of a paste, to
+// look at the clipboard as the receiving application would.
+class FakeKeystrokePoster final : public KeystrokePoster
+{
+public:
+    struct Chord
+    {
+        ModifierKeys modifiers;
+        quint16 keyCode;
+    };
+
+    bool fails = false;
+    QList<Chord> chords;
+    QList<bool> pastes; // whether each paste was for a terminal
+    std::function<void()> onPaste;
+
+    bool postChord(ModifierKeys modifiers, quint16 keyCode) override
+    {
+        if (fails)
+            return false;
+        chords.append({modifiers, keyCode});
+        return true;
+    }
+    bool paste(bool toTerminal) override
+    {
+        if (fails)
+            return false;
+        pastes.append(toTerminal);
+        if (onPaste)
+            onPaste();
+        return true;
+    }
+};

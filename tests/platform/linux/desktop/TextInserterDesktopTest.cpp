@@ -1,0 +1,421 @@
+#include "TextFieldProcess.h"
+#include "WindowManager.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/PostedKeystrokes.h"
+#include "platform/linux/QtPasteboard.h"
+#include "platform/linux/X11KeystrokePoster.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XcbConnection.h"
+#include "text/TextInserter.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <xcb/xinput.h>
+#include <xcb/xtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+constexpr int kRightAlt = 108;
+const QString kConcealedType = QStringLiteral("x-kde-passwordManagerHint");
+
+void xdotool(const QStringList& arguments)
+{
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), arguments), 0) << arguments.join(u' ').toStdString();
+}
+
+QByteArray threePixelPng()
+{
+    QImage image(3, 2, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+bool hasFormat(const QJsonObject& clipboard, const QString& format)
+{
+    return clipboard.value(QStringLiteral("formats")).toArray().contains(format);
+}
+
+// Presses and releases keys on the server's own keyboard device, as a
+// physical keyboard would, rather than on the XTest device that xdotool and
+// the poster use.
+class CoreKeyboard
+{
+public:
+    CoreKeyboard() : m_x(XcbConnection::open())
+    {
+        xcb_connection_t* c = m_x->get();
+        const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c, &xcb_input_id);
+        m_eventBase = xinput->first_event;
+        free(xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        auto* devices = xcb_input_xi_query_device_reply(c, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL), nullptr);
+        for (auto it = xcb_input_xi_query_device_infos_iterator(devices); it.rem; xcb_input_xi_device_info_next(&it)) {
+            const QByteArray name(xcb_input_xi_device_info_name(it.data),
+                                  xcb_input_xi_device_info_name_length(it.data));
+            if (it.data->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD && !name.contains("XTEST"))
+                m_device = uint8_t(it.data->deviceid);
+        }
+        free(devices);
+        // Device events through XTest need the device opened the XInput 1 way.
+        free(xcb_input_open_device_reply(c, xcb_input_open_device(c, m_device), nullptr));
+    }
+
+    bool isAvailable() const { return m_device != 0; }
+    void press(uint8_t key) { send(1, key); }
+    void release(uint8_t key) { send(2, key); }
+
+private:
+    void send(uint8_t deviceEvent, uint8_t key)
+    {
+        xcb_test_fake_input(m_x->get(), uint8_t(m_eventBase + deviceEvent), key, XCB_CURRENT_TIME, XCB_NONE, 0, 0,
+                            m_device);
+        free(xcb_get_input_focus_reply(m_x->get(), xcb_get_input_focus(m_x->get()), nullptr));
+    }
+
+    std::unique_ptr<XcbConnection> m_x;
+    uint8_t m_eventBase = 0;
+    uint8_t m_device = 0;
+};
+
+bool modifierHeld(uint16_t mask)
+{
+    auto x = XcbConnection::open();
+    auto* pointer = xcb_query_pointer_reply(x->get(), xcb_query_pointer(x->get(), x->root()), nullptr);
+    const bool held = pointer && (pointer->mask & mask);
+    free(pointer);
+    return held;
+}
+
+class TextInserterDesktopTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "run under tests/support/with-desktop";
+        ASSERT_TRUE(WindowManager::isRunning());
+    }
+
+    // Waits until the field's window is the frontmost application.
+    ::testing::AssertionResult isInFront(TextFieldProcess& field)
+    {
+        if (!field.isRunning())
+            return ::testing::AssertionFailure() << "the text field did not start";
+        if (QTest::qWaitFor(
+                [&] {
+                    const auto front = workspace.frontmostApplication();
+                    return front && front->pid == field.pid() &&
+                           field.send({{QStringLiteral("do"), QStringLiteral("state")}})
+                               .value(QStringLiteral("active"))
+                               .toBool();
+                },
+                5000))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the text field never came to the front";
+    }
+
+    ::testing::AssertionResult fieldReads(TextFieldProcess& field, const QString& expected)
+    {
+        QString seen;
+        if (QTest::qWaitFor(
+                [&] {
+                    seen = field.text();
+                    return seen == expected;
+                },
+                5000))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the field reads \"" << seen.toStdString() << "\"";
+    }
+
+    // The field's view of the clipboard catches up with ownership changes
+    // through its X events, which race with the commands on its input.
+    ::testing::AssertionResult clipboardBecomes(TextFieldProcess& field,
+                                                const std::function<bool(const QJsonObject&)>& expected)
+    {
+        QJsonObject seen;
+        if (QTest::qWaitFor(
+                [&] {
+                    seen = field.clipboard();
+                    return expected(seen);
+                },
+                5000))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the field sees " << QJsonDocument(seen).toJson().toStdString();
+    }
+
+    static bool clipboardIsOwned()
+    {
+        auto x = XcbConnection::open();
+        xcb_connection_t* c = x->get();
+        auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 9, "CLIPBOARD"), nullptr);
+        auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+        const bool owned = owner && owner->owner != XCB_NONE;
+        free(owner);
+        free(atom);
+        return owned;
+    }
+
+    X11Workspace workspace;
+    QtPasteboard pasteboard{*QGuiApplication::clipboard()};
+    AtspiAccessibility accessibility;
+    PostedKeystrokes posted;
+    X11KeystrokePoster poster{posted};
+    TextInserter inserter{workspace, pasteboard, accessibility, poster};
+    QSignalSpy checked{&inserter, &TextInserter::restoreChecked};
+};
+
+TEST_F(TextInserterDesktopTest, WindowWithoutPidPropertyIsFoundThroughTheServer)
+{
+    // A bare window of this process, which publishes no _NET_WM_PID.
+    auto x = XcbConnection::open();
+    xcb_connection_t* c = x->get();
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, x->root(), 0, 0, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    const char wmClass[] = "bare\0Bare-window";
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof wmClass,
+                        wmClass);
+    xcb_map_window(c, window);
+    xcb_flush(c);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto front = workspace.frontmostApplication();
+            return front && front->windowClass == QStringLiteral("Bare-window");
+        },
+        5000));
+    EXPECT_EQ(workspace.frontmostApplication()->pid, QCoreApplication::applicationPid());
+}
+
+TEST_F(TextInserterDesktopTest, PastesWithTheSpaceTheCaretNeeds)
+{
+    TextFieldProcess field;
+    field.set(QStringLiteral("Hello"), 5);
+    ASSERT_TRUE(isInFront(field));
+    // The field registers on the accessibility bus shortly after it starts.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return accessibility.characterBeforeCaret(field.pid()) == U'o'; }, 10000));
+
+    EXPECT_EQ(inserter.insert(QStringLiteral("world"), field.pid()), InsertOutcome{});
+    EXPECT_TRUE(fieldReads(field, QStringLiteral("Hello world")));
+
+    field.set(QStringLiteral("Hello "), 6);
+    inserter.insert(QStringLiteral("there"), field.pid());
+    EXPECT_TRUE(fieldReads(field, QStringLiteral("Hello there")));
+
+    // At the very start of the field: no space, and nothing to read.
+    field.set(QStringLiteral("end"), 0);
+    EXPECT_EQ(accessibility.characterBeforeCaret(field.pid()), std::nullopt);
+    inserter.insert(QStringLiteral("The "), field.pid());
+    EXPECT_TRUE(fieldReads(field, QStringLiteral("The end")));
+}
+
+TEST_F(TextInserterDesktopTest, PreviousTextAndImageComeBackAfterTheDelay)
+{
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+    field.copy(QStringLiteral("earlier copy"), threePixelPng());
+
+    QElapsedTimer sincePaste;
+    sincePaste.start();
+    ASSERT_EQ(inserter.insert(QStringLiteral("dictated"), field.pid()).kind, InsertOutcome::Kind::pasted);
+    EXPECT_TRUE(fieldReads(field, QStringLiteral("dictated")));
+    // Meanwhile other applications see plain, concealed text.
+    EXPECT_TRUE(clipboardBecomes(field, [](const QJsonObject& seen) {
+        return seen.value(QStringLiteral("text")).toString() == u"dictated" && hasFormat(seen, kConcealedType) &&
+               !hasFormat(seen, QStringLiteral("image/png"));
+    }));
+
+    ASSERT_TRUE(checked.wait(5000));
+    EXPECT_TRUE(checked.at(0).at(0).toBool());
+    EXPECT_GE(sincePaste.elapsed(), 1400);
+    EXPECT_TRUE(clipboardBecomes(field, [](const QJsonObject& seen) {
+        return seen.value(QStringLiteral("text")).toString() == u"earlier copy" &&
+               seen.value(QStringLiteral("imageWidth")).toInt() == 3 && !hasFormat(seen, kConcealedType);
+    }));
+}
+
+TEST_F(TextInserterDesktopTest, CopyWithinTheDelaySurvives)
+{
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+    field.copy(QStringLiteral("earlier copy"));
+    inserter.insert(QStringLiteral("dictated"), field.pid());
+    ASSERT_TRUE(fieldReads(field, QStringLiteral("dictated")));
+    field.copy(QStringLiteral("copied meanwhile"));
+
+    ASSERT_TRUE(checked.wait(5000));
+    EXPECT_FALSE(checked.at(0).at(0).toBool());
+    EXPECT_TRUE(clipboardBecomes(field, [](const QJsonObject& seen) {
+        return seen.value(QStringLiteral("text")).toString() == u"copied meanwhile";
+    }));
+}
+
+TEST_F(TextInserterDesktopTest, EmptyClipboardIsEmptyAgain)
+{
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+    QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+    ASSERT_FALSE(clipboardIsOwned());
+
+    inserter.insert(QStringLiteral("dictated"), field.pid());
+    ASSERT_TRUE(fieldReads(field, QStringLiteral("dictated")));
+    ASSERT_TRUE(checked.wait(5000));
+    EXPECT_FALSE(clipboardIsOwned());
+}
+
+TEST_F(TextInserterDesktopTest, SwitchedWindowIsNotPastedInto)
+{
+    TextFieldProcess first({QStringLiteral("--class"), QStringLiteral("Field-one")});
+    ASSERT_TRUE(isInFront(first));
+    const auto target = inserter.captureTarget();
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->bundleID, QStringLiteral("Field-one"));
+    first.copy(QStringLiteral("earlier copy"));
+
+    TextFieldProcess second({QStringLiteral("--class"), QStringLiteral("Other-app")});
+    ASSERT_TRUE(isInFront(second));
+    EXPECT_EQ(inserter.insert(QStringLiteral("dictated"), target->pid),
+              (InsertOutcome{InsertOutcome::Kind::frontmostChanged, QStringLiteral("Other-app")}));
+    EXPECT_EQ(second.clipboard().value(QStringLiteral("text")).toString(), QStringLiteral("earlier copy"));
+    EXPECT_EQ(second.text(), QString());
+    EXPECT_EQ(first.text(), QString());
+}
+
+TEST_F(TextInserterDesktopTest, HeldKeyboardBlocksThePasteAndNamesItsHolder)
+{
+    TextFieldProcess field({QStringLiteral("--class"), QStringLiteral("Password-prompt")});
+    ASSERT_TRUE(isInFront(field));
+    field.copy(QStringLiteral("earlier copy"));
+    EXPECT_EQ(workspace.keyboardGrab(), std::nullopt);
+    field.grabKeyboard();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return workspace.keyboardGrab().has_value(); }, 5000));
+    const auto grab = workspace.keyboardGrab();
+    ASSERT_TRUE(grab && grab->owner);
+    EXPECT_EQ(grab->owner->pid, field.pid());
+
+    EXPECT_EQ(inserter.insert(QStringLiteral("dictated"), field.pid()),
+              (InsertOutcome{InsertOutcome::Kind::keyboardGrabbed, QStringLiteral("Password-prompt")}));
+    EXPECT_EQ(field.clipboard().value(QStringLiteral("text")).toString(), QStringLiteral("earlier copy"));
+
+    field.releaseKeyboard();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !workspace.keyboardGrab(); }, 5000));
+    // Probing never took the keyboard away from the field.
+    EXPECT_TRUE(field.send({{QStringLiteral("do"), QStringLiteral("state")}}).value(QStringLiteral("active")).toBool());
+    EXPECT_EQ(field.text(), QString());
+}
+
+TEST_F(TextInserterDesktopTest, TerminalIsPastedIntoWithCtrlShiftV)
+{
+    TextFieldProcess terminal({QStringLiteral("--terminal"), QStringLiteral("--class"), QStringLiteral("kitty")});
+    ASSERT_TRUE(isInFront(terminal));
+    inserter.insert(QStringLiteral("ls -l"), terminal.pid());
+    EXPECT_TRUE(fieldReads(terminal, QStringLiteral("ls -l")));
+}
+
+TEST_F(TextInserterDesktopTest, ChordIgnoresRightAltHeldThroughXTest)
+{
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+    field.copy(QStringLiteral("plain chord"));
+
+    xdotool({QStringLiteral("keydown"), QString::number(kRightAlt)});
+    // Without letting go of Alt, Ctrl+V does not paste: the test below means something.
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+v")});
+    EXPECT_EQ(field.text(), QString());
+
+    inserter.insert(QStringLiteral("with alt held"), field.pid());
+    EXPECT_TRUE(fieldReads(field, QStringLiteral("with alt held")));
+    xdotool({QStringLiteral("keyup"), QString::number(kRightAlt)});
+}
+
+TEST_F(TextInserterDesktopTest, ChordIgnoresRightAltHeldOnTheKeyboardDevice)
+{
+    CoreKeyboard keyboard;
+    ASSERT_TRUE(keyboard.isAvailable());
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+
+    keyboard.press(kRightAlt);
+    ASSERT_TRUE(modifierHeld(XCB_MOD_MASK_1));
+    inserter.insert(QStringLiteral("from another keyboard"), field.pid());
+    EXPECT_TRUE(fieldReads(field, QStringLiteral("from another keyboard")));
+    EXPECT_FALSE(modifierHeld(XCB_MOD_MASK_1));
+    keyboard.release(kRightAlt);
+}
+
+TEST_F(TextInserterDesktopTest, VIsFoundWhereTheLayoutPutsIt)
+{
+    // Swap the symbols of the V key (55) and the full-stop key (60), as a
+    // Dvorak layout moves V.
+    auto x = XcbConnection::open();
+    xcb_connection_t* c = x->get();
+    auto* mapping = xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, 55, 6), nullptr);
+    ASSERT_TRUE(mapping);
+    const int perKey = mapping->keysyms_per_keycode;
+    const xcb_keysym_t* original = xcb_get_keyboard_mapping_keysyms(mapping);
+    std::vector<xcb_keysym_t> swapped(original, original + 6 * perKey);
+    std::swap_ranges(swapped.begin(), swapped.begin() + perKey, swapped.begin() + 5 * perKey);
+    auto remap = [&](const xcb_keysym_t* keysyms) {
+        xcb_change_keyboard_mapping(c, 6, 55, uint8_t(perKey), keysyms);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    };
+
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+    remap(swapped.data());
+    inserter.insert(QStringLiteral("moved v"), field.pid());
+    const bool pasted = fieldReads(field, QStringLiteral("moved v"));
+    remap(original);
+    free(mapping);
+    EXPECT_TRUE(pasted);
+}
+
+// Last: it stops the window manager and starts another.
+TEST_F(TextInserterDesktopTest, WithoutWindowManagerTheInputFocusDecides)
+{
+    TextFieldProcess first({QStringLiteral("--class"), QStringLiteral("Field-one")});
+    ASSERT_TRUE(isInFront(first));
+    TextFieldProcess second({QStringLiteral("--class"), QStringLiteral("Field-two")});
+    ASSERT_TRUE(isInFront(second));
+
+    // The window of the first field, found while it is in front.
+    first.activate();
+    ASSERT_TRUE(isInFront(first));
+    auto x = XcbConnection::open();
+    xcb_connection_t* c = x->get();
+    auto* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+    ASSERT_TRUE(focus);
+    const xcb_window_t firstWindow = focus->focus;
+    free(focus);
+    second.activate();
+    ASSERT_TRUE(isInFront(second));
+
+    ASSERT_TRUE(WindowManager::current->stop());
+    // The stale _NET_ACTIVE_WINDOW still names the second field.
+    xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, firstWindow, XCB_CURRENT_TIME);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    const auto front = workspace.frontmostApplication();
+    const bool restarted = WindowManager::current->start();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->pid, first.pid());
+    EXPECT_EQ(front->windowClass, QStringLiteral("Field-one"));
+    EXPECT_TRUE(restarted);
+}
+
+} // namespace

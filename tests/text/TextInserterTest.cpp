@@ -1,0 +1,278 @@
+#include "text/TextInserter.h"
+
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakeKeystrokePoster.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeWorkspace.h"
+#include "storage/DebugLogFile.h"
+#include "storage/VellLog.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// ---- the leading-space rule ----
+
+struct LeadingSpaceCase
+{
+    std::optional<char32_t> before;
+    const char16_t* text;
+    bool expected;
+};
+
+class LeadingSpaceTest : public ::testing::TestWithParam<LeadingSpaceCase>
+{};
+
+TEST_P(LeadingSpaceTest, FollowsTheCharacterBeforeTheCaret)
+{
+    const LeadingSpaceCase& c = GetParam();
+    EXPECT_EQ(TextInserter::needsLeadingSpace(QString::fromUtf16(c.text), c.before), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LeadingSpaceTest,
+                         ::testing::Values(
+                             // after a word, closing punctuation or a symbol: a space
+                             LeadingSpaceCase{U'o', u"world", true}, LeadingSpaceCase{U'.', u"Next", true},
+                             LeadingSpaceCase{U')', u"then", true}, LeadingSpaceCase{U'7', u"apples", true},
+                             LeadingSpaceCase{U'\U0001F600', u"nice", true},
+                             // after whitespace, at the start or with nothing known: none
+                             LeadingSpaceCase{U' ', u"word", false}, LeadingSpaceCase{U'\n', u"word", false},
+                             LeadingSpaceCase{U'\t', u"word", false}, LeadingSpaceCase{U'\u00A0', u"word", false},
+                             LeadingSpaceCase{std::nullopt, u"word", false},
+                             // after any opening character: none
+                             LeadingSpaceCase{U'(', u"aside", false}, LeadingSpaceCase{U'[', u"note", false},
+                             LeadingSpaceCase{U'{', u"key", false}, LeadingSpaceCase{U'"', u"quote", false},
+                             LeadingSpaceCase{U'\'', u"quote", false}, LeadingSpaceCase{U'\u201C', u"quote", false},
+                             LeadingSpaceCase{U'\u2018', u"quote", false},
+                             // text that starts with punctuation or whitespace, or is empty: never
+                             LeadingSpaceCase{U'o', u", and", false}, LeadingSpaceCase{U'o', u"?", false},
+                             LeadingSpaceCase{U'o', u"\u2026so", false},
+                             LeadingSpaceCase{U'o', u"\u00ABoui\u00BB", false}, LeadingSpaceCase{U'o', u" word", false},
+                             LeadingSpaceCase{U'o', u"\nword", false}, LeadingSpaceCase{U'o', u"", false}));
+
+// ---- joining transcript fragments ----
+
+struct JoinCase
+{
+    const char16_t* piece;
+    const char16_t* base;
+    const char16_t* expected;
+};
+
+class JoinFragmentTest : public ::testing::TestWithParam<JoinCase>
+{};
+
+TEST_P(JoinFragmentTest, JoinsOntoTheCommittedText)
+{
+    const JoinCase& c = GetParam();
+    EXPECT_EQ(TextInserter::joinFragment(QString::fromUtf16(c.piece), QString::fromUtf16(c.base)),
+              QString::fromUtf16(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JoinFragmentTest,
+    ::testing::Values(JoinCase{u"  world \n", u"hello", u"hello world"}, JoinCase{u"?", u"hello", u"hello?"},
+                      JoinCase{u" , then", u"first", u"first, then"}, JoinCase{u"\u2026", u"wait", u"wait\u2026"},
+                      JoinCase{u"%", u"50", u"50%"}, JoinCase{u")", u"(a", u"(a)"},
+                      // opening brackets are not closing punctuation
+                      JoinCase{u"(aside)", u"hello", u"hello (aside)"},
+                      // blank pieces leave the base alone
+                      JoinCase{u"", u"hello", u"hello"}, JoinCase{u" \n\t ", u"hello", u"hello"},
+                      // an empty base takes the trimmed piece
+                      JoinCase{u"  hi  ", u"", u"hi"},
+                      // a base ending in whitespace keeps it and gets no extra space; it is never trimmed
+                      JoinCase{u"next", u"line\n", u"line\nnext"}, JoinCase{u"x", u"trailing ", u"trailing x"},
+                      JoinCase{u"b", u"  a", u"  a b"}));
+
+TEST(TerminalTest, KnownTerminalClassesInAnyCase)
+{
+    for (const char* name : {"XTerm", "Gnome-terminal", "kitty", "Alacritty", "org.wezfurlong.wezterm", "st-256color"})
+        EXPECT_TRUE(TextInserter::isTerminal(QString::fromLatin1(name))) << name;
+    for (const char* name : {"Firefox", "", "terminal-notes", "Xterminator"})
+        EXPECT_FALSE(TextInserter::isTerminal(QString::fromLatin1(name))) << name;
+}
+
+// ---- insertion ----
+
+constexpr qint32 kEditorPid = 4242;
+
+const PasteboardContents kTextAndImage = {
+    {QStringLiteral("text/plain"), QByteArrayLiteral("earlier copy")},
+    {QStringLiteral("image/png"), QByteArrayLiteral("\x89PNG\r\n\x1a\n-not-really")},
+};
+
+class TextInserterTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        workspace.frontmost = RunningApplication{kEditorPid, QStringLiteral("Editor"), QStringLiteral("Editor")};
+        pasteboard.contents = kTextAndImage;
+        poster.onPaste = [this] {
+            textAtPaste = pasteboard.text();
+            visibilityAtPaste = pasteboard.visibility;
+        };
+    }
+
+    FakeWorkspace workspace;
+    FakePasteboard pasteboard;
+    FakeAccessibility accessibility;
+    FakeKeystrokePoster poster;
+    TextInserter inserter{workspace, pasteboard, accessibility, poster, 60ms};
+    QSignalSpy checked{&inserter, &TextInserter::restoreChecked};
+    QString textAtPaste;
+    Pasteboard::Visibility visibilityAtPaste = Pasteboard::Visibility::normal;
+};
+
+TEST_F(TextInserterTest, PastesConcealedTextWithTheSpaceTheCaretNeeds)
+{
+    accessibility.before = U'o';
+    EXPECT_EQ(inserter.insert(QStringLiteral("world"), kEditorPid), InsertOutcome{});
+    EXPECT_EQ(textAtPaste, QStringLiteral(" world"));
+    EXPECT_EQ(visibilityAtPaste, Pasteboard::Visibility::concealed);
+    EXPECT_EQ(accessibility.askedPids, QList<qint32>{kEditorPid});
+    EXPECT_EQ(poster.pastes, QList<bool>{false});
+
+    // After a space nothing is added; text starting with punctuation does not even ask.
+    accessibility.before = U' ';
+    inserter.insert(QStringLiteral("again"), kEditorPid);
+    EXPECT_EQ(textAtPaste, QStringLiteral("again"));
+    accessibility.askedPids.clear();
+    inserter.insert(QStringLiteral(", and more"), kEditorPid);
+    EXPECT_EQ(textAtPaste, QStringLiteral(", and more"));
+    EXPECT_TRUE(accessibility.askedPids.isEmpty());
+
+    // A field that does not expose its text still gets the paste.
+    accessibility.before.reset();
+    EXPECT_EQ(inserter.insert(QStringLiteral("word"), kEditorPid), InsertOutcome{});
+    EXPECT_EQ(textAtPaste, QStringLiteral("word"));
+}
+
+TEST_F(TextInserterTest, TerminalsGetTheTerminalChord)
+{
+    workspace.frontmost->windowClass = QStringLiteral("Gnome-terminal");
+    inserter.insert(QStringLiteral("ls"), kEditorPid);
+    EXPECT_EQ(poster.pastes, QList<bool>{true});
+}
+
+TEST_F(TextInserterTest, AnotherAppInFrontLeavesTheClipboardUntouched)
+{
+    workspace.frontmost = RunningApplication{7, QStringLiteral("Browser"), QStringLiteral("Browser")};
+    EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
+              (InsertOutcome{InsertOutcome::Kind::frontmostChanged, QStringLiteral("Browser")}));
+
+    workspace.frontmost->name.reset();
+    EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
+              (InsertOutcome{InsertOutcome::Kind::frontmostChanged, std::nullopt}));
+
+    workspace.frontmost.reset();
+    EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
+              (InsertOutcome{InsertOutcome::Kind::frontmostChanged, std::nullopt}));
+
+    EXPECT_EQ(pasteboard.contents, kTextAndImage);
+    EXPECT_EQ(pasteboard.changes, 0u);
+    EXPECT_TRUE(poster.pastes.isEmpty());
+}
+
+TEST_F(TextInserterTest, HeldKeyboardIsReportedAndNothingIsTyped)
+{
+    workspace.grab = KeyboardGrab{RunningApplication{99, QStringLiteral("Password Prompt"), std::nullopt}};
+    EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
+              (InsertOutcome{InsertOutcome::Kind::keyboardGrabbed, QStringLiteral("Password Prompt")}));
+    workspace.grab = KeyboardGrab{};
+    EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
+              (InsertOutcome{InsertOutcome::Kind::keyboardGrabbed, std::nullopt}));
+    EXPECT_EQ(pasteboard.changes, 0u);
+    EXPECT_TRUE(poster.pastes.isEmpty());
+    EXPECT_TRUE(accessibility.askedPids.isEmpty());
+}
+
+TEST_F(TextInserterTest, PreviousContentsComeBackAfterTheDelay)
+{
+    inserter.insert(QStringLiteral("dictated"), kEditorPid);
+    EXPECT_EQ(pasteboard.text(), QStringLiteral("dictated"));
+    ASSERT_TRUE(checked.wait(2000));
+    EXPECT_EQ(checked.takeFirst().at(0).toBool(), true);
+    EXPECT_EQ(pasteboard.contents, kTextAndImage);
+}
+
+TEST_F(TextInserterTest, EmptyClipboardIsEmptyAgain)
+{
+    pasteboard.contents.clear();
+    inserter.insert(QStringLiteral("dictated"), kEditorPid);
+    EXPECT_EQ(textAtPaste, QStringLiteral("dictated"));
+    ASSERT_TRUE(checked.wait(2000));
+    EXPECT_TRUE(pasteboard.contents.isEmpty());
+}
+
+TEST_F(TextInserterTest, NewerCopyIsNotOverwritten)
+{
+    inserter.insert(QStringLiteral("dictated"), kEditorPid);
+    const PasteboardContents newer = {{QStringLiteral("text/plain"), QByteArrayLiteral("copied meanwhile")}};
+    pasteboard.copy(newer);
+    ASSERT_TRUE(checked.wait(2000));
+    EXPECT_EQ(checked.takeFirst().at(0).toBool(), false);
+    EXPECT_EQ(pasteboard.contents, newer);
+}
+
+TEST_F(TextInserterTest, QuickInsertionsInARowRestoreTheUsersClipboard)
+{
+    inserter.insert(QStringLiteral("first"), kEditorPid);
+    inserter.insert(QStringLiteral("second"), kEditorPid);
+    EXPECT_EQ(textAtPaste, QStringLiteral("second"));
+    ASSERT_TRUE(checked.wait(2000));
+    EXPECT_EQ(pasteboard.contents, kTextAndImage);
+    // One check for the pair, not one per insertion.
+    EXPECT_FALSE(checked.wait(200));
+    EXPECT_EQ(pasteboard.restores, 1);
+}
+
+TEST_F(TextInserterTest, FailuresLeaveThePreviousContents)
+{
+    poster.fails = true;
+    EXPECT_EQ(inserter.insert(QStringLiteral("dictated"), kEditorPid).kind, InsertOutcome::Kind::pasteFailed);
+    EXPECT_EQ(pasteboard.contents, kTextAndImage);
+
+    poster.fails = false;
+    pasteboard.refusesWrites = true;
+    EXPECT_EQ(inserter.insert(QStringLiteral("dictated"), kEditorPid).kind, InsertOutcome::Kind::pasteFailed);
+    EXPECT_TRUE(poster.pastes.isEmpty());
+    EXPECT_FALSE(checked.wait(200));
+}
+
+TEST(TextInserterLogTest, NeverHoldsTheDictatedWords)
+{
+    QTemporaryDir folder;
+    DebugLogFile file(folder.path(), QStringLiteral("test"));
+    const VellLog log("insert", &file);
+    FakeWorkspace workspace;
+    workspace.frontmost = RunningApplication{kEditorPid, QStringLiteral("Editor"), std::nullopt};
+    FakePasteboard pasteboard;
+    FakeAccessibility accessibility;
+    FakeKeystrokePoster poster;
+    TextInserter inserter(workspace, pasteboard, accessibility, poster, 10ms, &log);
+    QSignalSpy checked(&inserter, &TextInserter::restoreChecked);
+
+    inserter.insert(QStringLiteral("my secret plans"), kEditorPid);
+    ASSERT_TRUE(checked.wait(2000));
+    workspace.frontmost->pid = 1;
+    inserter.insert(QStringLiteral("my secret plans"), kEditorPid);
+    file.flush();
+
+    QFile written(*file.path());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray lines = written.readAll();
+    EXPECT_TRUE(lines.contains("insert: pasted 15 characters")) << lines.toStdString();
+    EXPECT_TRUE(lines.contains("insert: frontmost app changed")) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("secret")) << lines.toStdString();
+}
+
+} // namespace
