@@ -1,42 +1,13 @@
 #include "storage/HistoryStore.h"
 
+#include "storage/JsonArrayFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
 #include <algorithm>
-
-namespace {
-
-std::optional<QList<HistoryEntry>> decode(const QByteArray& bytes, QString& problem)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError) {
-        problem = error.errorString() + QStringLiteral(" at offset ") + QString::number(error.offset);
-        return std::nullopt;
-    }
-    if (!document.isArray()) {
-        problem = QStringLiteral("not a JSON array");
-        return std::nullopt;
-    }
-    const QJsonArray array = document.array();
-    QList<HistoryEntry> entries;
-    entries.reserve(array.size());
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        QString why;
-        std::optional<HistoryEntry> entry = HistoryEntry::fromJson(array.at(i), &why);
-        if (!entry) {
-            problem = QStringLiteral("entry %1: %2").arg(i).arg(why);
-            return std::nullopt;
-        }
-        entries.append(std::move(*entry));
-    }
-    return entries;
-}
-
-} // namespace
 
 HistoryStore::HistoryStore(const QString& folder, const VellLog& log, QObject* parent)
     : QObject(parent), m_path(QDir(folder).filePath(QStringLiteral("history.json"))), m_log(log)
@@ -138,7 +109,8 @@ void HistoryStore::load()
         return;
     }
     QString problem;
-    if (std::optional<QList<HistoryEntry>> entries = decode(*bytes, problem))
+    if (std::optional<QList<HistoryEntry>> entries =
+            decodeJsonArray<HistoryEntry>(*bytes, QStringLiteral("entry"), problem))
         m_entries = std::move(*entries);
     else
         setAside(problem);

@@ -1,5 +1,7 @@
 #include "storage/UsageLog.h"
 
+#include "storage/JsonArrayFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -10,33 +12,6 @@
 #include <cmath>
 
 namespace {
-
-std::optional<QList<UsageRecord>> decode(const QByteArray& bytes, QString& problem)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError) {
-        problem = error.errorString() + QStringLiteral(" at offset ") + QString::number(error.offset);
-        return std::nullopt;
-    }
-    if (!document.isArray()) {
-        problem = QStringLiteral("not a JSON array");
-        return std::nullopt;
-    }
-    const QJsonArray array = document.array();
-    QList<UsageRecord> records;
-    records.reserve(array.size());
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        QString why;
-        std::optional<UsageRecord> record = UsageRecord::fromJson(array.at(i), &why);
-        if (!record) {
-            problem = QStringLiteral("record %1: %2").arg(i).arg(why);
-            return std::nullopt;
-        }
-        records.append(*record);
-    }
-    return records;
-}
 
 // Maps instants to calendar days in one time zone. Records come mostly in
 // date order, so remembering the last day's bounds spares nearly every
@@ -232,7 +207,8 @@ void UsageLog::load()
         return;
     }
     QString problem;
-    if (std::optional<QList<UsageRecord>> records = decode(*bytes, problem))
+    if (std::optional<QList<UsageRecord>> records =
+            decodeJsonArray<UsageRecord>(*bytes, QStringLiteral("record"), problem))
         m_records = std::move(*records);
     else
         setAside(problem);
