@@ -1,5 +1,11 @@
+#include "app/AppWindows.h"
+#include "app/HistoryWindow.h"
 #include "app/PaletteAppearance.h"
-#include "control/MacDictationController.h"
+#include "app/RunningCopies.h"
+#include "app/SettingsWindow.h"
+#include "app/SetupWindow.h"
+#include "app/UsageStatsView.h"
+#include "app/VellMacApp.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/LibsecretStore.h"
 #include "platform/linux/LogindSessionEvents.h"
@@ -13,11 +19,7 @@
 #include "platform/linux/X11KeystrokePoster.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XcbConnection.h"
-#include "storage/AppSettings.h"
 #include "storage/DebugLogFile.h"
-#include "storage/HistoryStore.h"
-#include "storage/KeyStore.h"
-#include "storage/MacSettings.h"
 #include "storage/VellLog.h"
 
 #include <QApplication>
@@ -27,6 +29,8 @@
 
 #include <cstdio>
 
+// Creates the Linux adapters of the platform services and hands them to the
+// application, which does everything else.
 int main(int argc, char** argv)
 {
     // Vell pastes through the X server; without one there is nothing it can do.
@@ -46,6 +50,7 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Vell"));
     QCoreApplication::setApplicationName(QStringLiteral("Vell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.brightfold.Vell"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     UnixSignalWatcher signalWatcher;
@@ -58,12 +63,6 @@ int main(int argc, char** argv)
 
     QSettings preferences;
     PaletteAppearance appearance(application);
-    KeyStore keys(std::make_unique<LibsecretStore>());
-    AppSettings settings(preferences, keys);
-    MacSettings macSettings(preferences, appearance);
-    macSettings.applyAppearance();
-    HistoryStore history;
-
     PostedKeystrokes postedKeystrokes;
     X11KeyboardTap keyboardTap(postedKeystrokes);
     LogindSessionEvents sessionEvents;
@@ -73,14 +72,19 @@ int main(int argc, char** argv)
     AtspiAccessibility accessibility;
     X11KeystrokePoster keystrokes(postedKeystrokes);
     PulseSoundPlayer soundPlayer;
-    // The sound server answers once it has told us about any device.
-    PortalMicrophonePermission microphone(
-        [&audio] { return audio.defaultInputId().has_value() || !audio.deviceIds().isEmpty(); });
+    PortalMicrophonePermission microphone;
     QNetworkAccessManager network;
 
     const DictationPlatform platform{keyboardTap, sessionEvents, audio,      workspace, pasteboard, accessibility,
                                      keystrokes,  soundPlayer,   microphone, network,   preferences};
-    MacDictationController controller(settings, macSettings, history, platform);
+    VellMacAppOptions options;
+    options.runningCopiesFolder = RunningCopies::defaultFolder();
+    options.makeWindows = [&](VellMacApp& app) -> std::unique_ptr<WindowPresenter> {
+        return std::make_unique<AppWindows>(
+            WindowServices{app.controller(), keyboardTap, microphone, pasteboard, preferences, &app.keys()});
+    };
+    VellMacApp app(platform, appearance, std::make_unique<LibsecretStore>(), std::move(options));
+    QObject::connect(&app, &VellMacApp::quitRequested, &application, &QCoreApplication::quit);
 
     const int status = QCoreApplication::exec();
     VellLog::app().info(QStringLiteral("Vell quitting"));

@@ -41,6 +41,23 @@ const PlatformVocabulary& PlatformVocabulary::forMacOS()
         v.pasteChord = s("⌘V");
         v.microphoneOffNotice =
             s("Microphone access is off: System Settings → Privacy & Security → Microphone → Vell.");
+        v.yourComputer = s("Your Mac");
+        v.backToYourComputer = s("Back to your Mac");
+        v.thisComputer = s("this Mac");
+        v.keyStoreName = s("this Mac's Keychain");
+        v.trayName = s("the menu bar");
+        v.revealInFileManager = s("Show in Finder");
+        v.modifierHint = s("Add a modifier (⌃ ⌥ ⇧ ⌘), use an F-key, or use modifiers alone.");
+        v.fnKeyHint =
+            s("Set System Settings → Keyboard → “Press 🌐 key to” → Do Nothing, or the emoji picker opens too.");
+        v.setupFnHint = s("So Fn doesn't also open the emoji picker or start macOS dictation, set **System Settings → "
+                          "Keyboard → Press 🌐 key to** to **Do Nothing**.");
+        v.keyboardSettingsAddress = s("x-apple.systempreferences:com.apple.Keyboard-Settings.extension");
+        v.microphoneSettingsAddress = s("x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
+        v.accessibilityOffHint = s("Turn on Vell in System Settings → Privacy & Security → Accessibility.");
+        v.openPrivacySettings = s("Open System Settings");
+        v.shortcutBlockedWarning = s("Allow Accessibility in Settings so the shortcut works.");
+        v.secureInputWarning = s("The shortcut is paused while %1 has secure input on, as password fields do.");
         return v;
     }();
     return table;
@@ -70,6 +87,20 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
         v.pasteChord = s("Ctrl+V");
         v.microphoneOffNotice =
             s("Microphone access is off: check that the sound server is running and that Vell may use the microphone.");
+        v.yourComputer = s("Your computer");
+        v.backToYourComputer = s("Back to your computer");
+        v.thisComputer = s("this computer");
+        v.keyStoreName = s("your desktop's keyring");
+        v.trayName = s("the system tray");
+        v.revealInFileManager = s("Open Containing Folder");
+        v.modifierHint = s("Add a modifier (Ctrl, Alt, Shift or Super), use an F-key, or use modifiers alone.");
+        // Fn never reaches the desktop as a key, so it cannot be recorded: no Fn advice.
+        v.accessibilityOffHint =
+            s("Log in to an X11 session, or a Wayland session with XWayland, so Vell can see the keyboard.");
+        v.openPrivacySettings = s("Check Again");
+        v.shortcutBlockedWarning =
+            s("The shortcut can't work until Vell can watch the keyboard, which needs an X11 session.");
+        v.secureInputWarning = s("The shortcut is paused while %1 holds the whole keyboard, as password prompts do.");
         return v;
     }();
     return table;

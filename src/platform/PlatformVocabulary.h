@@ -27,6 +27,24 @@ struct PlatformVocabulary
     QString pasteChord;          // the keys that paste, as the user presses them
     QString microphoneOffNotice; // shown when the microphone may not be used
 
+    // The windows' words for the machine and its places.
+    QString yourComputer;              // "Your Mac": where the voice starts
+    QString backToYourComputer;        // "Back to your Mac": where the text ends
+    QString thisComputer;              // "this Mac", inside sentences
+    QString keyStoreName;              // "this Mac's Keychain", where keys are stored
+    QString trayName;                  // "the menu bar", where Vell lives
+    QString revealInFileManager;       // "Show in Finder": opens the file's folder
+    QString modifierHint;              // after a plain key without modifiers in the shortcut recorder
+    QString fnKeyHint;                 // after recording Fn alone; empty where Fn cannot be recorded
+    QString setupFnHint;               // the setup's advice for Fn alone, **bold** marked; empty where not needed
+    QString keyboardSettingsAddress;   // the keyboard settings; empty where there is none to open
+    QString microphoneSettingsAddress; // the microphone privacy settings; empty where there is none
+    QString accessibilityOffHint;      // how to let Vell watch the keyboard
+    QString openPrivacySettings;       // the button that asks again or opens the settings
+
+    QString shortcutBlockedWarning; // the keyboard cannot be watched, so the shortcut does nothing
+    QString secureInputWarning;     // %1: the program that holds the keyboard for a password
+
     const KindWords& words(ModifierKind kind) const { return kinds[static_cast<size_t>(kind)]; }
 
     static const PlatformVocabulary& forMacOS();

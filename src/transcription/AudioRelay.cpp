@@ -4,25 +4,25 @@
 
 #include <utility>
 
+void AudioRelay::keep(QList<QByteArray>& chunks, qsizetype& bytes, QList<QByteArray> more)
+{
+    for (QByteArray& chunk : more) {
+        bytes += chunk.size();
+        chunks.append(std::move(chunk));
+    }
+    while (bytes > kHeldByteLimit && !chunks.isEmpty())
+        bytes -= chunks.takeFirst().size();
+}
+
 void AudioRelay::push(QByteArray chunk)
 {
     if (!m_current) {
-        hold({std::move(chunk)});
+        keep(m_held, m_heldBytes, {std::move(chunk)});
         return;
     }
     if (!m_confirmed)
-        m_unconfirmed.append(chunk);
+        keep(m_unconfirmed, m_unconfirmedBytes, {chunk});
     m_current->push(std::move(chunk));
-}
-
-void AudioRelay::hold(QList<QByteArray> chunks)
-{
-    for (QByteArray& chunk : chunks) {
-        m_heldBytes += chunk.size();
-        m_held.append(std::move(chunk));
-    }
-    while (m_heldBytes > kHeldByteLimit && !m_held.isEmpty())
-        m_heldBytes -= m_held.takeFirst().size();
 }
 
 std::shared_ptr<AudioStream> AudioRelay::makeStream()
@@ -33,7 +33,7 @@ std::shared_ptr<AudioStream> AudioRelay::makeStream()
     for (const QByteArray& chunk : std::as_const(m_held))
         stream->push(chunk);
     m_unconfirmed = std::exchange(m_held, {});
-    m_heldBytes = 0;
+    m_unconfirmedBytes = std::exchange(m_heldBytes, 0);
     m_confirmed = false;
     if (m_finished)
         stream->finish();
@@ -46,6 +46,7 @@ void AudioRelay::confirm()
 {
     m_confirmed = true;
     m_unconfirmed.clear();
+    m_unconfirmedBytes = 0;
 }
 
 void AudioRelay::detach()
@@ -55,9 +56,10 @@ void AudioRelay::detach()
         m_current.reset();
     }
     QList<QByteArray> chunks = std::exchange(m_unconfirmed, {});
+    m_unconfirmedBytes = 0;
     chunks.append(std::exchange(m_held, {}));
     m_heldBytes = 0;
-    hold(std::move(chunks));
+    keep(m_held, m_heldBytes, std::move(chunks));
 }
 
 void AudioRelay::markFinished()

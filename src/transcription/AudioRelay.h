@@ -10,9 +10,12 @@ class AudioStream;
 // Carries one dictation's microphone audio across connection attempts. Each
 // attempt gets a fresh stream from makeStream(); while no attempt listens the
 // audio is held (at most kHeldByteLimit bytes, oldest whole chunks dropped
-// first) and handed to the next attempt before anything newer. Audio given to
-// an attempt before it confirmed its connection is kept too, so that an
-// attempt that never connects loses nothing.
+// first) and handed to the next attempt before anything newer.
+//
+// What an attempt is given stays kept, within the same limit, until confirm()
+// says the attempt has shown text: until then nothing of it can have reached
+// the user, so an attempt that goes away unconfirmed hands all of it on to the
+// next one, and what it was given later is not heard twice.
 //
 // Main thread only; the streams it creates belong to the attempts that read them.
 class AudioRelay
@@ -27,10 +30,10 @@ public:
     // A new stream for the next attempt, already holding the held audio; ended
     // at once when the microphone has ended.
     std::shared_ptr<AudioStream> makeStream();
-    // The current attempt is connected: what it was given is its own now.
+    // The current attempt has shown text: what it was given so far is its own.
     void confirm();
     // The current attempt is gone: its stream ends, and what it was given
-    // before it confirmed goes back ahead of the held audio.
+    // unconfirmed goes back ahead of the held audio.
     void detach();
     // The microphone has ended.
     void markFinished();
@@ -39,12 +42,14 @@ public:
     qsizetype heldBytes() const { return m_heldBytes; }
 
 private:
-    void hold(QList<QByteArray> chunks);
+    // Appends to `chunks`, then drops its oldest chunks beyond the limit.
+    static void keep(QList<QByteArray>& chunks, qsizetype& bytes, QList<QByteArray> more);
 
     std::shared_ptr<AudioStream> m_current;
     QList<QByteArray> m_held;
     qsizetype m_heldBytes = 0;
     QList<QByteArray> m_unconfirmed;
+    qsizetype m_unconfirmedBytes = 0;
     bool m_confirmed = false;
     bool m_finished = false;
 };

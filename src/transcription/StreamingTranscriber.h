@@ -41,7 +41,6 @@ public:
                                                              const TranscriberConfig& config) = 0;
 };
 
-// The transcriber for a provider. The network services come with their
-// reconnecting clients; until those exist only the demo is available and the
-// others yield none.
+// The transcriber for a provider: the network services wrapped so that a
+// dropped connection is made again, the demo bare.
 std::unique_ptr<StreamingTranscriber> makeTranscriber(TranscriptionProvider provider);

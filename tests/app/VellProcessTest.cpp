@@ -43,4 +43,48 @@ TEST_P(VellProcessTest, InstallsTheTapAndQuitsCleanlyOnSignal)
 
 INSTANTIATE_TEST_SUITE_P(Signals, VellProcessTest, ::testing::Values(SIGTERM, SIGINT));
 
+// A second copy started in the same session takes over: the first one is
+// asked to quit, and leaves cleanly.
+TEST(VellCopiesTest, TheSecondCopyQuitsTheFirstAndKeepsRunning)
+{
+    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "run under tests/support/with-x11";
+    QTemporaryDir firstState;
+    QTemporaryDir secondState;
+    const auto logOf = [](const QTemporaryDir& state) {
+        QFile file(state.filePath(QStringLiteral("Vell/debug.log")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto launch = [](QProcess& vell, const QTemporaryDir& state) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+        vell.setProcessEnvironment(environment);
+        vell.start(QStringLiteral(VELL_BINARY));
+        return vell.waitForStarted();
+    };
+
+    QProcess first;
+    ASSERT_TRUE(launch(first, firstState));
+    const qint64 firstPid = first.processId();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logOf(firstState).contains("hotkey: Event tap installed\n"); }, 10000));
+    QProcess second;
+    ASSERT_TRUE(launch(second, secondState));
+
+    ASSERT_TRUE(first.waitForFinished(10000)) << logOf(firstState).toStdString();
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_TRUE(logOf(firstState).contains("app: a newer copy asked this one to quit\n"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return logOf(secondState)
+                .contains(QStringLiteral("app: quitting another running copy, pid %1\n").arg(firstPid).toUtf8());
+        },
+        5000))
+        << logOf(secondState).toStdString();
+    EXPECT_EQ(second.state(), QProcess::Running);
+
+    ::kill(pid_t(second.processId()), SIGTERM);
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+}
+
 } // namespace

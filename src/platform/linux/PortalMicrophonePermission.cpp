@@ -10,18 +10,15 @@
 
 const QStringList PortalMicrophonePermission::kApplicationIds = {QString(), QStringLiteral("org.brightfold.Vell")};
 
-PortalMicrophonePermission::PortalMicrophonePermission(std::function<bool()> soundServerAnswers,
-                                                       const QDBusConnection& bus, QObject* parent)
-    : QObject(parent), m_soundServerAnswers(std::move(soundServerAnswers)), m_bus(bus)
+PortalMicrophonePermission::PortalMicrophonePermission(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent), m_bus(bus)
 {
     askPortal();
 }
 
 MicrophonePermission::Status PortalMicrophonePermission::status()
 {
-    if (m_portalDenies || !m_soundServerAnswers())
-        return Status::denied;
-    return Status::granted;
+    return m_portalDenies ? Status::denied : Status::granted;
 }
 
 void PortalMicrophonePermission::request()

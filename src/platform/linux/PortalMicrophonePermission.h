@@ -5,19 +5,18 @@
 #include <QDBusConnection>
 #include <QObject>
 
-#include <functional>
-
-// Microphone access on a Linux desktop: granted while the sound server
-// answers, unless the desktop portal's permission store has the microphone
-// turned off for this program. The store is asked in the background; until it
-// answers, only the sound server counts.
+// Microphone access on a Linux desktop: granted unless the desktop portal's
+// permission store has the microphone turned off for this program. The store
+// is asked in the background. A sound server that does not answer is not a
+// refusal: the capture reports that itself, in its own words, and the server
+// may simply not have answered yet in the first moments after start-up.
 class PortalMicrophonePermission final : public QObject, public MicrophonePermission
 {
     Q_OBJECT
 
 public:
-    PortalMicrophonePermission(std::function<bool()> soundServerAnswers,
-                               const QDBusConnection& bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
+    explicit PortalMicrophonePermission(const QDBusConnection& bus = QDBusConnection::sessionBus(),
+                                        QObject* parent = nullptr);
 
     Status status() override;
     // Nothing to ask for outside a sandbox; the store is read again.
@@ -29,7 +28,6 @@ public:
 private:
     void askPortal();
 
-    std::function<bool()> m_soundServerAnswers;
     QDBusConnection m_bus;
     bool m_portalDenies = false;
 };

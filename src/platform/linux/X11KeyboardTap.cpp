@@ -140,19 +140,11 @@ void X11KeyboardTap::applyGrabs()
     static constexpr uint16_t kLockVariants[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
                                                  XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
     xcb_connection_t* connection = m_grabber->get();
-    for (const SwallowedKey& key : std::as_const(m_swallowed)) {
-        const auto code = X11KeyCodes::fromModel(key.keyCode);
-        if (!code || X11KeyCodes::isModifierKey(*code)) // grabbing a modifier would break AltGr and friends
-            continue;
-        QList<xcb_void_cookie_t> cookies;
-        if (key.anyModifiers) {
-            cookies.append(xcb_grab_key_checked(connection, 0, m_grabber->root(), XCB_MOD_MASK_ANY, *code,
-                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-        } else {
-            for (uint16_t variant : kLockVariants)
-                cookies.append(xcb_grab_key_checked(connection, 0, m_grabber->root(), x11Mask(key.kinds) | variant,
-                                                    *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-        }
+    const auto grab = [&](uint16_t modifiers, uint8_t code) {
+        return xcb_grab_key_checked(connection, 0, m_grabber->root(), modifiers, code, XCB_GRAB_MODE_ASYNC,
+                                    XCB_GRAB_MODE_ASYNC);
+    };
+    const auto anyRefused = [&](const QList<xcb_void_cookie_t>& cookies) {
         bool refused = false;
         for (const xcb_void_cookie_t& cookie : cookies) {
             if (xcb_generic_error_t* error = xcb_request_check(connection, cookie)) {
@@ -160,7 +152,28 @@ void X11KeyboardTap::applyGrabs()
                 std::free(error);
             }
         }
-        if (refused)
+        return refused;
+    };
+    for (const SwallowedKey& key : std::as_const(m_swallowed)) {
+        const auto code = X11KeyCodes::fromModel(key.keyCode);
+        if (!code || X11KeyCodes::isModifierKey(*code)) // grabbing a modifier would break AltGr and friends
+            continue;
+        QList<xcb_void_cookie_t> plain;
+        if (key.anyModifiers) {
+            // One combination held by another client (a window manager's
+            // Alt+Escape) refuses the whole grab; then each other one is
+            // taken alone, and only the key without modifiers must succeed.
+            if (!anyRefused({grab(XCB_MOD_MASK_ANY, *code)}))
+                continue;
+            QList<xcb_void_cookie_t> others;
+            for (uint16_t modifiers = 0; modifiers <= 0xFF; ++modifiers)
+                (modifiers & ~(XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2) ? others : plain).append(grab(modifiers, *code));
+            anyRefused(others);
+        } else {
+            for (uint16_t variant : kLockVariants)
+                plain.append(grab(x11Mask(key.kinds) | variant, *code));
+        }
+        if (anyRefused(plain))
             VellLog::hotkey().error(
                 QStringLiteral("Another program holds key %1; it will also reach the focused window").arg(key.keyCode));
     }

@@ -101,6 +101,13 @@ std::optional<uint32_t> X11Workspace::activeWindow()
                 cardinal(m_connection->get(), m_connection->root(), m_atoms->activeWindow, XCB_ATOM_WINDOW)) {
             if (*active == XCB_NONE)
                 return std::nullopt;
+            // The manager may leave the property naming a window that is gone;
+            // its input focus is then on a window of its own.
+            xcb_connection_t* c = m_connection->get();
+            ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, *active), nullptr), &std::free);
+            if (!attributes)
+                return std::nullopt;
             return *active;
         }
     }

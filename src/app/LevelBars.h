@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QVariantAnimation>
+#include <QWidget>
+
+#include <array>
+
+// The panel's microphone meter: five bars whose heights follow the level,
+// easing to each new level in a tenth of a second.
+class LevelBars : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kBarWidth = 3;
+    static constexpr int kGap = 2;
+    static constexpr int kMaximumHeight = 18;
+
+    explicit LevelBars(QWidget* parent = nullptr);
+
+    float level() const { return m_level; }
+    void setLevel(float level);
+
+    // The resting height of each bar at `level`.
+    static std::array<qreal, 5> heights(float level);
+    // What is drawn now, part way through an animation.
+    const std::array<qreal, 5>& shownHeights() const { return m_shown; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    float m_level = 0;
+    std::array<qreal, 5> m_from{};
+    std::array<qreal, 5> m_shown{};
+    QVariantAnimation m_animation;
+};

@@ -1,0 +1,52 @@
+#include "transcription/StreamingEndpoint.h"
+
+#include <QHostAddress>
+
+namespace {
+
+bool isLoopback(const QString& host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+} // namespace
+
+QUrl StreamingEndpoint::fromEnvironment(const char* variable, const QUrl& fallback)
+{
+    const QString value = qEnvironmentVariable(variable);
+    return value.isEmpty() ? fallback : QUrl(value, QUrl::StrictMode);
+}
+
+std::variant<QNetworkRequest, TranscriptionError> StreamingEndpoint::request(const QUrl& endpoint, const QString& path,
+                                                                             const QByteArray& query,
+                                                                             const QString& authorization)
+{
+    const QString scheme = endpoint.scheme().toLower();
+    if (!endpoint.isValid() || endpoint.host().isEmpty() ||
+        (scheme != QLatin1String("wss") && scheme != QLatin1String("ws")))
+        return TranscriptionError::network(
+            QStringLiteral("The address of the transcription service is not a ws:// or wss:// address."));
+    if (scheme == QLatin1String("ws") && !isLoopback(endpoint.host()))
+        return TranscriptionError::network(
+            QStringLiteral("Refusing to send the API key unencrypted to %1; the address must start with wss://.")
+                .arg(endpoint.host()));
+    // A line break would end the header early and turn the rest of the key into headers of its own.
+    for (QChar c : authorization)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return TranscriptionError::network(
+                QStringLiteral("The API key contains a line break or another control character."));
+
+    QUrl url;
+    url.setScheme(scheme);
+    url.setHost(endpoint.host());
+    url.setPort(endpoint.port());
+    url.setPath(path);
+    if (!query.isEmpty())
+        url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", authorization.toUtf8());
+    return request;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "transcription/TranscriptionError.h"
+
+#include <QByteArray>
+#include <QNetworkRequest>
+#include <QString>
+#include <QUrl>
+
+#include <variant>
+
+// Where a streaming speech service is reached: a scheme, host and optional
+// port, to which each client adds its own path and query. A key goes only over
+// wss://, or plain ws:// to a loopback address.
+namespace StreamingEndpoint {
+
+// The value of the environment variable `variable` when it is set, else `fallback`.
+QUrl fromEnvironment(const char* variable, const QUrl& fallback);
+
+// The upgrade request for `path` and `query` (already percent-encoded) on
+// `endpoint`, carrying `authorization`; or why it must not be sent.
+std::variant<QNetworkRequest, TranscriptionError> request(const QUrl& endpoint, const QString& path,
+                                                          const QByteArray& query, const QString& authorization);
+
+} // namespace StreamingEndpoint

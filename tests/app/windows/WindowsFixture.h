@@ -1,0 +1,111 @@
+#pragma once
+
+#include "app/WindowServices.h"
+#include "control/MacDictationController.h"
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakeAppearance.h"
+#include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeKeyboardTap.h"
+#include "fakes/FakeKeystrokePoster.h"
+#include "fakes/FakeMicrophonePermission.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeSecretStore.h"
+#include "fakes/FakeSessionEvents.h"
+#include "fakes/FakeSoundPlayer.h"
+#include "fakes/FakeWorkspace.h"
+#include "storage/AppSettings.h"
+#include "storage/KeyStore.h"
+#include "storage/MacSettings.h"
+#include "support/LocalHttpServer.h"
+
+#include <QApplication>
+#include <QNetworkAccessManager>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+
+// Readable failures for Qt's strings.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+// The real controller, settings and stores in a temporary folder, the ports
+// faked, and the key checks sent to a local server; the windows' services on
+// top, with every opened address recorded instead of opened.
+class WindowsFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(keys.isLoaded() || QSignalSpy(&keys, &KeyStore::keysLoaded).wait(2000));
+        audio.setDevices({{1, QStringLiteral("mic"), QStringLiteral("Built-in Microphone"), true}}, 1);
+        const QByteArray server = keyServer.url().toString().toUtf8();
+        for (const char* name : {"VELL_ASSEMBLYAI_API_URL", "VELL_SONIOX_API_URL", "VELL_ANTHROPIC_URL"})
+            qputenv(name, server);
+        QFile::remove(Permissions::autostartPath());
+
+        DictationControllerOptions options;
+        options.dataFolder = dir.path();
+        DictationPlatform platform{tap,        session, audio,      workspace, pasteboard, accessibility,
+                                   keystrokes, sounds,  microphone, network,   preferences};
+        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform, options);
+    }
+
+    void TearDown() override
+    {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            delete window;
+        QFile::remove(Permissions::autostartPath());
+    }
+
+    WindowServices services()
+    {
+        WindowServices made{*controller, tap, microphone, pasteboard, preferences, &keys};
+        made.permissionPoll = std::chrono::milliseconds(20);
+        made.openUrl = [this](const QUrl& url) {
+            opened.append(url);
+            return opens;
+        };
+        made.debugLogFolder = dir.filePath(QStringLiteral("logs"));
+        return made;
+    }
+
+    // Shows a window and gives it the keyboard, as a click on it would.
+    static void showActive(QWidget& window)
+    {
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    QTemporaryDir dir;
+    QSettings preferences{dir.filePath(QStringLiteral("Vell.conf")), QSettings::IniFormat};
+    KeyStore keys{std::make_unique<FakeSecretStore>(), dir.filePath(QStringLiteral("keys.json"))};
+    AppSettings settings{preferences, keys};
+    FakeAppearance appearance;
+    MacSettings macSettings{preferences, appearance};
+    HistoryStore history{dir.path()};
+    FakeKeyboardTap tap;
+    FakeSessionEvents session;
+    FakeAudioBackend audio;
+    FakeWorkspace workspace;
+    FakePasteboard pasteboard;
+    FakeAccessibility accessibility;
+    FakeKeystrokePoster keystrokes;
+    FakeSoundPlayer sounds;
+    FakeMicrophonePermission microphone;
+    QNetworkAccessManager network;
+    LocalHttpServer keyServer;
+    std::unique_ptr<MacDictationController> controller;
+
+    QList<QUrl> opened;
+    bool opens = true;
+};

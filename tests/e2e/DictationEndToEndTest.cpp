@@ -1,0 +1,467 @@
+#include "platform/linux/desktop/TextFieldProcess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+// The real program on a real desktop: a window manager, a sound server whose
+// virtual microphone hears synthetic speech, the shortcut held with xdotool
+// and the text pasted into a text field of another process.
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kRightAlt = 108;
+const QString kMicrophone = QStringLiteral("vell_mic");
+const QString kMicrophoneUplink = QStringLiteral("vell_mic_uplink");
+// Marks clipboard contents that clipboard managers should not keep.
+const QString kConcealedType = QStringLiteral("x-kde-passwordManagerHint");
+const QString kFirstSentence = QStringLiteral("This is a demo transcript coming from the Vell app.");
+const QString kWholeScript = QStringLiteral("This is a demo transcript coming from the Vell app. Y ahora cambio al "
+                                            "español a mitad de la frase. And back to English once the demo is over.");
+constexpr int kScriptWords = 29;
+// The demo shows one word every 0.22 s.
+constexpr std::chrono::milliseconds kScriptTime = kScriptWords * 220ms;
+constexpr std::chrono::milliseconds kHoldMargin = 1500ms;
+// Generous: two shared cores may be busy building.
+constexpr std::chrono::milliseconds kStartLimit = 60s;
+constexpr std::chrono::milliseconds kSettleLimit = 30s;
+
+// Polls, letting the event loop run in between.
+template <typename Predicate> bool eventually(Predicate predicate, std::chrono::milliseconds limit)
+{
+    QDeadlineTimer deadline(limit);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+// A helper program's standard output; absent when it failed.
+std::optional<QByteArray> run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(int(std::chrono::milliseconds(kSettleLimit).count()))) {
+        process.kill();
+        process.waitForFinished();
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
+}
+
+std::optional<qint64> frontmostPid()
+{
+    const std::optional<QByteArray> pid = run(QStringLiteral("xdotool"), {u"getactivewindow"_qs, u"getwindowpid"_qs});
+    bool ok = false;
+    const qint64 value = pid ? pid->trimmed().toLongLong(&ok) : 0;
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+QList<QByteArrayList> pactlRows(const QString& what)
+{
+    QList<QByteArrayList> rows;
+    const std::optional<QByteArray> listing = run(QStringLiteral("pactl"), {u"list"_qs, u"short"_qs, what});
+    if (listing)
+        for (const QByteArray& line : listing->split('\n'))
+            if (!line.isEmpty())
+                rows.append(line.split('\t'));
+    return rows;
+}
+
+// Sample specs of the client record streams on a source; only Vell records here.
+QStringList recordStreamsOn(const QString& source)
+{
+    QByteArray index;
+    for (const QByteArrayList& row : pactlRows(QStringLiteral("sources")))
+        if (row.size() > 1 && row[1] == source.toUtf8())
+            index = row[0];
+    QStringList specs;
+    for (const QByteArrayList& row : pactlRows(QStringLiteral("source-outputs")))
+        if (!index.isEmpty() && row.size() > 4 && row[1] == index && row[3] == "protocol-native.c")
+            specs.append(QString::fromUtf8(row[4]));
+    return specs;
+}
+
+// A bare window of this process that records the keys it is sent.
+class KeyWindow
+{
+public:
+    KeyWindow() : m_connection(xcb_connect(nullptr, nullptr))
+    {
+        xcb_connection_t* c = m_connection;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        const xcb_window_t window = xcb_generate_id(c);
+        const uint32_t events = XCB_EVENT_MASK_KEY_PRESS;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 300, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_EVENT_MASK, &events);
+        const char wmClass[] = "vell-e2e-keys\0Vell-e2e-keys";
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof wmClass,
+                            wmClass);
+        const char pidName[] = "_NET_WM_PID";
+        xcb_intern_atom_reply_t* pidAtom =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(pidName), pidName), nullptr);
+        const uint32_t pid = uint32_t(getpid());
+        if (pidAtom)
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, pidAtom->atom, XCB_ATOM_CARDINAL, 32, 1, &pid);
+        std::free(pidAtom);
+        xcb_map_window(c, window);
+        xcb_flush(c);
+    }
+    KeyWindow(const KeyWindow&) = delete;
+    KeyWindow& operator=(const KeyWindow&) = delete;
+    ~KeyWindow() { xcb_disconnect(m_connection); }
+
+    // X keycodes pressed in this window so far.
+    QList<int> pressed()
+    {
+        // A round trip: every event sent before it has arrived after it.
+        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+        while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+            if ((event->response_type & 0x7f) == XCB_KEY_PRESS)
+                m_pressed.append(reinterpret_cast<xcb_key_press_event_t*>(event)->detail);
+            std::free(event);
+        }
+        return m_pressed;
+    }
+
+private:
+    xcb_connection_t* m_connection;
+    QList<int> m_pressed;
+};
+
+class DictationEndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "run under tests/support/with-desktop";
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("PULSE_SERVER")) << "run under tests/support/with-pulseaudio";
+        ASSERT_TRUE(home.isValid());
+    }
+
+    void TearDown() override
+    {
+        if (keyHeld)
+            releaseShortcut();
+        if (speech.state() != QProcess::NotRunning) {
+            speech.kill();
+            speech.waitForFinished();
+        }
+        stopVell();
+    }
+
+    QString path(const QString& relative) const { return home.filePath(relative); }
+
+    QByteArray read(const QString& relative) const
+    {
+        QFile file(path(relative));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QByteArray debugLog() const { return read(QStringLiteral("state/Vell/debug.log")); }
+    QJsonArray history() const
+    {
+        return QJsonDocument::fromJson(read(QStringLiteral("data/Vell/history.json"))).array();
+    }
+    QJsonArray usage() const { return QJsonDocument::fromJson(read(QStringLiteral("data/Vell/usage.json"))).array(); }
+    QString checkpointText() const
+    {
+        return QJsonDocument::fromJson(read(QStringLiteral("data/Vell/session-checkpoint.json")))
+            .object()
+            .value(QStringLiteral("text"))
+            .toString();
+    }
+
+    // With a fresh preference store, as on a first run.
+    void startVell()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral("cache")));
+        vell.setProcessEnvironment(environment);
+        vell.setStandardErrorFile(path(QStringLiteral("vell.stderr")));
+        vell.start(QStringLiteral(VELL_BINARY));
+        ASSERT_TRUE(vell.waitForStarted());
+        ASSERT_TRUE(eventually(
+            [&] {
+                const QByteArray log = debugLog();
+                return vell.state() != QProcess::Running || (log.contains("hotkey: Event tap installed\n") &&
+                                                             log.contains("audio: sound server connected\n"));
+            },
+            kStartLimit));
+        ASSERT_EQ(vell.state(), QProcess::Running) << read(QStringLiteral("vell.stderr")).toStdString();
+    }
+
+    void stopVell()
+    {
+        if (vell.state() == QProcess::NotRunning)
+            return;
+        vell.terminate();
+        if (!vell.waitForFinished(int(std::chrono::milliseconds(kSettleLimit).count()))) {
+            vell.kill();
+            vell.waitForFinished();
+        }
+    }
+
+    ::testing::AssertionResult isInFront(TextFieldProcess& field)
+    {
+        if (!field.isRunning())
+            return ::testing::AssertionFailure() << "the text field did not start";
+        if (eventually(
+                [&] {
+                    return frontmostPid() == field.pid() &&
+                           field.send({{QStringLiteral("do"), QStringLiteral("state")}})
+                               .value(QStringLiteral("active"))
+                               .toBool();
+                },
+                kStartLimit))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the text field never came to the front";
+    }
+
+    // Long enough to outlast any hold, so the microphone hears speech throughout.
+    void playSpeech()
+    {
+        const QString wave = path(QStringLiteral("speech.wav"));
+        ASSERT_EQ(QProcess::execute(QStringLiteral("espeak-ng"),
+                                    {u"-s"_qs, u"110"_qs, u"-w"_qs, wave, kWholeScript + u' ' + kWholeScript}),
+                  0);
+        speech.start(QStringLiteral("paplay"), {u"-d"_qs, kMicrophoneUplink, wave});
+        ASSERT_TRUE(speech.waitForStarted());
+    }
+
+    void pressShortcut()
+    {
+        // By keycode: by name, xdotool may press the left Alt too.
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"keydown"_qs, QString::number(kRightAlt)}), 0);
+        keyHeld = true;
+    }
+
+    void releaseShortcut()
+    {
+        keyHeld = false;
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"keyup"_qs, QString::number(kRightAlt)}), 0);
+    }
+
+    // Holds the shortcut until the checkpoint holds `text`, and at least `minimum`.
+    void dictate(const QString& text, std::chrono::milliseconds minimum)
+    {
+        ASSERT_NO_FATAL_FAILURE(playSpeech());
+        // Spans the whole press, from before the key goes down until after it is up.
+        QElapsedTimer held;
+        held.start();
+        ASSERT_NO_FATAL_FAILURE(pressShortcut());
+        ASSERT_TRUE(eventually([] { return !recordStreamsOn(kMicrophone).isEmpty(); }, kSettleLimit))
+            << "no recording started\n"
+            << debugLog().toStdString();
+        EXPECT_EQ(recordStreamsOn(kMicrophone).join(u'|').toStdString(), "s16le 1ch 16000Hz");
+        ASSERT_TRUE(eventually([&] { return checkpointText() == text; }, kStartLimit))
+            << "the checkpoint holds \"" << checkpointText().toStdString() << "\"\n"
+            << debugLog().toStdString();
+        const qint64 rest = minimum.count() - held.elapsed();
+        if (rest > 0)
+            QTest::qWait(int(rest)); // the hold itself
+        ASSERT_NO_FATAL_FAILURE(releaseShortcut());
+        heldFor = std::chrono::milliseconds(held.elapsed());
+    }
+
+    // Words a log line must never carry: every script word of five letters or more.
+    static QStringList dictatedWords()
+    {
+        QStringList words;
+        for (const QString& word : kWholeScript.split(
+                 QRegularExpression(QStringLiteral("\\W+"), QRegularExpression::UseUnicodePropertiesOption),
+                 Qt::SkipEmptyParts))
+            if (word.size() >= 5)
+                words.append(word);
+        return words;
+    }
+
+    void expectNoDictatedWordInTheLog()
+    {
+        const QString log = QString::fromUtf8(debugLog());
+        EXPECT_FALSE(log.isEmpty());
+        for (const QString& word : dictatedWords())
+            EXPECT_FALSE(log.contains(word, Qt::CaseInsensitive)) << word.toStdString() << "\n" << log.toStdString();
+    }
+
+    QTemporaryDir home;
+    QProcess vell;
+    QProcess speech;
+    bool keyHeld = false;
+    std::chrono::milliseconds heldFor{0};
+};
+
+TEST_F(DictationEndToEndTest, AHeldShortcutPastesTheWholeDemoIntoTheFocusedField)
+{
+    ASSERT_NO_FATAL_FAILURE(startVell());
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+    const QString before = QStringLiteral("copied before the dictation");
+    field.copy(before);
+
+    ASSERT_NO_FATAL_FAILURE(dictate(kWholeScript, kScriptTime + kHoldMargin));
+
+    QString seen;
+    EXPECT_TRUE(eventually(
+        [&] {
+            seen = field.text();
+            return seen == kWholeScript;
+        },
+        kSettleLimit))
+        << "the field reads \"" << seen.toStdString() << "\"\n"
+        << debugLog().toStdString();
+
+    ASSERT_TRUE(eventually(
+        [&] {
+            const QJsonArray entries = history();
+            return entries.size() == 1 &&
+                   entries.first().toObject().value(QStringLiteral("status")) == QStringLiteral("pasted");
+        },
+        kSettleLimit))
+        << read(QStringLiteral("data/Vell/history.json")).toStdString();
+    const QJsonObject entry = history().first().toObject();
+    EXPECT_EQ(entry.value(QStringLiteral("text")).toString().toStdString(), kWholeScript.toStdString());
+    EXPECT_EQ(entry.value(QStringLiteral("appName")).toString().toStdString(), "vell-textfield");
+
+    const QJsonArray records = usage();
+    ASSERT_EQ(records.size(), 1) << read(QStringLiteral("data/Vell/usage.json")).toStdString();
+    const QJsonObject record = records.first().toObject();
+    EXPECT_EQ(record.value(QStringLiteral("words")).toInt(), kScriptWords);
+    // Seconds of listening: from the start of the dictation to the release,
+    // not to the end of the transcription a second later. Vell may see the
+    // release a little after xdotool has sent it.
+    const double seconds = record.value(QStringLiteral("seconds")).toDouble();
+    EXPECT_GE(seconds, std::chrono::duration<double>(kScriptTime).count());
+    EXPECT_LE(seconds, std::chrono::duration<double>(heldFor).count() + 0.5);
+
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("data/Vell/session-checkpoint.json"))));
+    EXPECT_TRUE(eventually([] { return recordStreamsOn(kMicrophone).isEmpty(); }, kSettleLimit))
+        << "the microphone stays open";
+    // The user's own clipboard comes back after the paste.
+    QString clipboard;
+    EXPECT_TRUE(eventually(
+        [&] {
+            clipboard = field.clipboard().value(QStringLiteral("text")).toString();
+            return clipboard == before;
+        },
+        kSettleLimit))
+        << "the clipboard holds \"" << clipboard.toStdString() << "\"";
+
+    stopVell();
+    EXPECT_EQ(vell.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(vell.exitCode(), 0);
+    const QByteArray log = debugLog();
+    EXPECT_TRUE(log.contains("hotkey: Event tap installed\n"));
+    EXPECT_TRUE(log.contains("audio: engine started"));
+    // A dictation on an ordinary desktop has nothing to complain about.
+    EXPECT_FALSE(log.contains(": ERROR ")) << log.toStdString();
+    expectNoDictatedWordInTheLog();
+}
+
+TEST_F(DictationEndToEndTest, WithTheFocusedWindowClosedTheTextIsLeftOnTheClipboard)
+{
+    ASSERT_NO_FATAL_FAILURE(startVell());
+    qint64 closedPid = 0;
+    {
+        TextFieldProcess field;
+        ASSERT_TRUE(isInFront(field));
+        closedPid = field.pid();
+    }
+    ASSERT_TRUE(eventually([&] { return frontmostPid() != closedPid; }, kSettleLimit));
+
+    ASSERT_NO_FATAL_FAILURE(dictate(kFirstSentence, 0ms));
+
+    // Until the dictation is delivered one way or the other; a window opened
+    // earlier would become a paste target of its own.
+    ASSERT_TRUE(eventually(
+        [&] {
+            const QByteArray log = debugLog();
+            return history().size() == 1 && (log.contains("insert: pasted") || log.contains("notice: "));
+        },
+        kSettleLimit))
+        << debugLog().toStdString();
+    const QJsonObject entry = history().first().toObject();
+    const QString text = entry.value(QStringLiteral("text")).toString();
+    EXPECT_TRUE(text.startsWith(kFirstSentence)) << text.toStdString();
+    EXPECT_EQ(entry.value(QStringLiteral("status")).toString().toStdString(), "notInserted")
+        << debugLog().toStdString();
+    EXPECT_FALSE(entry.contains(QStringLiteral("appName")));
+
+    // A field opened afterwards finds the dictation on the clipboard, in
+    // plain view of clipboard managers, unlike text that is being pasted.
+    TextFieldProcess later;
+    QJsonObject clipboard;
+    EXPECT_TRUE(eventually(
+        [&] {
+            clipboard = later.clipboard();
+            return clipboard.value(QStringLiteral("text")).toString() == text;
+        },
+        kSettleLimit))
+        << QJsonDocument(clipboard).toJson().toStdString();
+    EXPECT_FALSE(clipboard.value(QStringLiteral("formats")).toArray().contains(kConcealedType))
+        << QJsonDocument(clipboard).toJson().toStdString();
+    EXPECT_TRUE(later.text().isEmpty());
+
+    stopVell();
+    expectNoDictatedWordInTheLog();
+}
+
+TEST_F(DictationEndToEndTest, EscapeCancelsALatchedDictationAndReachesNoWindow)
+{
+    ASSERT_NO_FATAL_FAILURE(startVell());
+    KeyWindow window;
+    ASSERT_TRUE(eventually([] { return frontmostPid() == QCoreApplication::applicationPid(); }, kStartLimit));
+    ASSERT_NO_FATAL_FAILURE(playSpeech());
+
+    // A tap: the dictation goes on listening with the key up, and Escape
+    // comes without a modifier.
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"),
+                                {u"keydown"_qs, QString::number(kRightAlt), u"keyup"_qs, QString::number(kRightAlt)}),
+              0);
+    ASSERT_TRUE(eventually([&] { return checkpointText() == kFirstSentence; }, kStartLimit))
+        << "the checkpoint holds \"" << checkpointText().toStdString() << "\"\n"
+        << debugLog().toStdString();
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"key"_qs, u"Escape"_qs}), 0);
+
+    ASSERT_TRUE(eventually([&] { return history().size() == 1; }, kSettleLimit)) << debugLog().toStdString();
+    const QJsonObject entry = history().first().toObject();
+    EXPECT_TRUE(entry.value(QStringLiteral("text")).toString().startsWith(kFirstSentence));
+    EXPECT_EQ(entry.value(QStringLiteral("status")).toString().toStdString(), "cancelled");
+    EXPECT_TRUE(usage().isEmpty());
+    EXPECT_TRUE(eventually([] { return recordStreamsOn(kMicrophone).isEmpty(); }, kSettleLimit))
+        << "the microphone stays open";
+    // Only the shortcut's own press: Escape was kept from the window, and nothing was pasted.
+    EXPECT_EQ(window.pressed(), QList<int>{kRightAlt});
+
+    stopVell();
+    expectNoDictatedWordInTheLog();
+}
+
+} // namespace
