@@ -13,6 +13,7 @@
 #include "storage/AppSettings.h"
 #include "storage/KeyStore.h"
 #include "storage/MacSettings.h"
+#include "support/TemporaryHome.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -195,14 +196,8 @@ BENCHMARK(BM_EndOfTranscriptToPaste)
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!useTemporaryHome(home))
         return 1;
-    const QByteArray root = home.path().toUtf8();
-    qputenv("HOME", root);
-    qputenv("XDG_CONFIG_HOME", root + "/config");
-    qputenv("XDG_DATA_HOME", root + "/data");
-    qputenv("XDG_STATE_HOME", root + "/state");
-    qputenv("XDG_CACHE_HOME", root + "/cache");
 
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);

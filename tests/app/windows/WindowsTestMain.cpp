@@ -1,3 +1,5 @@
+#include "support/TemporaryHome.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -10,14 +12,8 @@
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!useTemporaryHome(home))
         return 1;
-    const QByteArray root = home.path().toUtf8();
-    qputenv("HOME", root);
-    qputenv("XDG_CONFIG_HOME", root + "/config");
-    qputenv("XDG_DATA_HOME", root + "/data");
-    qputenv("XDG_STATE_HOME", root + "/state");
-    qputenv("XDG_CACHE_HOME", root + "/cache");
     if (!qEnvironmentVariableIsSet("VELL_SCREENSHOT_DIR"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // No desktop bus: nothing to find, and no stray bus started.

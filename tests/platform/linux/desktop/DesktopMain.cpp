@@ -1,4 +1,5 @@
 #include "WindowManager.h"
+#include "support/TemporaryHome.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -12,14 +13,8 @@
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!useTemporaryHome(home))
         return 1;
-    const QByteArray root = home.path().toUtf8();
-    qputenv("HOME", root);
-    qputenv("XDG_CONFIG_HOME", root + "/config");
-    qputenv("XDG_DATA_HOME", root + "/data");
-    qputenv("XDG_STATE_HOME", root + "/state");
-    qputenv("XDG_CACHE_HOME", root + "/cache");
     qputenv("QT_QPA_PLATFORM", "xcb");
 
     QGuiApplication application(argc, argv);
