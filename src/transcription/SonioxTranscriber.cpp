@@ -100,7 +100,7 @@ private:
             const QString error = text.isString() ? text.toString()
                                                   : QStringLiteral("Soniox error ") +
                                                         valueText(message.value(QLatin1String("error_code")));
-            if (emitEvents(commit()))
+            if (emitEvents(commitKeepingLiveText()))
                 finish(TranscriptionError::provider(error));
             return;
         }
@@ -122,7 +122,7 @@ private:
     // session before the audio did has dropped the dictation, not finished it.
     void end(std::optional<TranscriptionError> error)
     {
-        if (!emitEvents(commit()))
+        if (!emitEvents(commitKeepingLiveText()))
             return;
         if (!error && !hasSentEndOfAudio())
             error = TranscriptionError::connectionLost();
@@ -160,10 +160,22 @@ private:
                     nonFinal += piece;
             }
         }
+        m_nonFinal = nonFinal;
         if (endMark)
             events.append(commit());
         else
             events.append(TranscriptEvent::interim(trimSpaces(m_finalText + nonFinal)));
+        return events;
+    }
+
+    // At an ending the words not yet final are still on screen: they stay as
+    // the live text, so whoever reads the session can keep them.
+    QList<TranscriptEvent> commitKeepingLiveText()
+    {
+        QList<TranscriptEvent> events = commit();
+        const QString live = trimSpaces(std::exchange(m_nonFinal, {}));
+        if (!live.isEmpty())
+            events.append(TranscriptEvent::interim(live));
         return events;
     }
 
@@ -176,6 +188,7 @@ private:
     }
 
     QString m_finalText;               // final token texts since the last commit, as received
+    QString m_nonFinal;                // the words of the last message not yet final
     std::optional<QString> m_language; // the last language reported
 };
 
