@@ -69,7 +69,9 @@ std::optional<TextInserter::Target> TextInserter::captureTarget() const
 InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
 {
     const std::optional<RunningApplication> front = m_workspace.frontmostApplication();
-    if (!front || front->pid != pid) {
+    // An unknown process (0) cannot be told from another unknown one: better
+    // on the clipboard than in the wrong window.
+    if (!front || front->pid != pid || pid == 0) {
         m_log.info(QStringLiteral("frontmost app changed; not pasting"));
         return {InsertOutcome::Kind::frontmostChanged, front ? front->name : std::nullopt};
     }

@@ -173,6 +173,10 @@ TEST_F(TextInserterTest, AnotherAppInFrontLeavesTheClipboardUntouched)
     EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
               (InsertOutcome{InsertOutcome::Kind::frontmostChanged, std::nullopt}));
 
+    workspace.frontmost = RunningApplication{0, QStringLiteral("Remote"), QStringLiteral("remote")};
+    EXPECT_EQ(inserter.insert(QStringLiteral("hello"), 0),
+              (InsertOutcome{InsertOutcome::Kind::frontmostChanged, QStringLiteral("Remote")}));
+
     workspace.frontmost.reset();
     EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
               (InsertOutcome{InsertOutcome::Kind::frontmostChanged, std::nullopt}));
