@@ -10,7 +10,8 @@
 #include <algorithm>
 
 HistoryStore::HistoryStore(const QString& folder, const VellLog& log, QObject* parent)
-    : QObject(parent), m_path(QDir(folder).filePath(QStringLiteral("history.json"))), m_log(log)
+    : QObject(parent), m_log(log), m_file(QDir(folder).filePath(QStringLiteral("history.json")),
+                                          QStringLiteral("history"), QStringLiteral("entry"), log)
 {
     PrivateFiles::ensureFolder(folder);
     load();
@@ -101,25 +102,7 @@ void HistoryStore::prune(HistoryRetention retention, const QDateTime& now)
 
 void HistoryStore::load()
 {
-    const std::optional<QByteArray> bytes = PrivateFiles::read(m_path);
-    if (!bytes) {
-        // Missing is the normal first start; present but unreadable must not be written over.
-        if (QFileInfo::exists(m_path))
-            setAside(QStringLiteral("the file cannot be read"));
-        return;
-    }
-    QString problem;
-    if (std::optional<QList<HistoryEntry>> entries =
-            decodeJsonArray<HistoryEntry>(*bytes, QStringLiteral("entry"), problem))
-        m_entries = std::move(*entries);
-    else
-        setAside(problem);
-}
-
-void HistoryStore::setAside(const QString& problem)
-{
-    m_log.error(QStringLiteral("History unreadable, moving aside: ") + problem);
-    m_unreadableInPlace = !PrivateFiles::moveAside(m_path).has_value();
+    m_entries = m_file.load<HistoryEntry>();
 }
 
 void HistoryStore::replaceEntries(QList<HistoryEntry> entries)
@@ -132,14 +115,6 @@ void HistoryStore::replaceEntries(QList<HistoryEntry> entries)
 
 void HistoryStore::save()
 {
-    if (m_unreadableInPlace) {
-        if (QFileInfo::exists(m_path) && !PrivateFiles::moveAside(m_path)) {
-            m_log.error(QStringLiteral("Saving history failed: an unreadable history file cannot be moved aside"));
-            m_unsaved = true;
-            return;
-        }
-        m_unreadableInPlace = false;
-    }
     QByteArray bytes;
     bytes.reserve(m_lastFileSize + m_lastFileSize / 8 + 1024);
     bytes += '[';
@@ -150,10 +125,5 @@ void HistoryStore::save()
     }
     bytes += ']';
     m_lastFileSize = bytes.size();
-    if (const std::optional<PrivateFiles::WriteError> failure = PrivateFiles::tryWriteAtomically(m_path, bytes)) {
-        m_log.error(QStringLiteral("Saving history failed: ") + failure->description);
-        m_unsaved = true;
-        return;
-    }
-    m_unsaved = false;
+    m_file.write(bytes);
 }

@@ -2,6 +2,7 @@
 
 #include "storage/HistoryEntry.h"
 #include "storage/HistoryRetention.h"
+#include "storage/JsonArrayFile.h"
 #include "storage/PrivateFiles.h"
 #include "storage/VellLog.h"
 
@@ -29,10 +30,10 @@ public:
                           QObject* parent = nullptr);
 
     const QList<HistoryEntry>& entries() const { return m_entries; }
-    const QString& filePath() const { return m_path; }
+    const QString& filePath() const { return m_file.path(); }
     bool contains(const QUuid& id) const;
     // True while the file lags behind the list in memory.
-    bool hasUnsavedChanges() const { return m_unsaved; }
+    bool hasUnsavedChanges() const { return m_file.hasUnsavedChanges(); }
 
     // Inserts at the front, then drops the oldest entries beyond kMaximumEntries.
     void add(const HistoryEntry& entry);
@@ -54,15 +55,11 @@ Q_SIGNALS:
 
 private:
     void load();
-    void setAside(const QString& problem);
     void replaceEntries(QList<HistoryEntry> entries);
     void save();
 
-    QString m_path;
     VellLog m_log;
+    JsonArrayFile m_file;
     QList<HistoryEntry> m_entries;
-    // An unreadable file still sits at m_path: move it before writing.
-    bool m_unreadableInPlace = false;
-    bool m_unsaved = false;
     qsizetype m_lastFileSize = 0;
 };

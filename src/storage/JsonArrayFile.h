@@ -1,6 +1,10 @@
 #pragma once
 
+#include "storage/PrivateFiles.h"
+#include "storage/VellLog.h"
+
 #include <QByteArray>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QList>
@@ -39,3 +43,74 @@ std::optional<QList<Item>> decodeJsonArray(const QByteArray& bytes, const QStrin
     }
     return items;
 }
+
+// A private file that holds one JSON array (the history, the usage log). An
+// unreadable file is moved aside and never written over: while it cannot be
+// moved, writes are refused and the caller keeps its data in memory; every
+// later write tries again.
+class JsonArrayFile
+{
+public:
+    // `subject` names the contents in log lines ("history"), `itemName` one item ("entry").
+    JsonArrayFile(QString path, QString subject, QString itemName, const VellLog& log)
+        : m_path(std::move(path)), m_subject(std::move(subject)), m_itemName(std::move(itemName)), m_log(log)
+    {}
+
+    const QString& path() const { return m_path; }
+    // The last write failed, so the file lags behind the caller's data.
+    bool hasUnsavedChanges() const { return m_unsaved; }
+
+    // The items, or none when the file is missing or unreadable (then set aside).
+    template <typename Item> QList<Item> load()
+    {
+        const std::optional<QByteArray> bytes = PrivateFiles::read(m_path);
+        if (!bytes) {
+            // Missing is the normal first start; present but unreadable must not be written over.
+            if (QFileInfo::exists(m_path))
+                setAside(QStringLiteral("the file cannot be read"));
+            return {};
+        }
+        QString problem;
+        if (std::optional<QList<Item>> items = decodeJsonArray<Item>(*bytes, m_itemName, problem))
+            return std::move(*items);
+        setAside(problem);
+        return {};
+    }
+
+    // Replaces the file with `bytes` atomically; false when it could not.
+    bool write(const QByteArray& bytes)
+    {
+        if (m_unreadableInPlace) {
+            if (QFileInfo::exists(m_path) && !PrivateFiles::moveAside(m_path)) {
+                m_log.error(
+                    QStringLiteral("Saving %1 failed: an unreadable %1 file cannot be moved aside").arg(m_subject));
+                m_unsaved = true;
+                return false;
+            }
+            m_unreadableInPlace = false;
+        }
+        if (const std::optional<PrivateFiles::WriteError> failure = PrivateFiles::tryWriteAtomically(m_path, bytes)) {
+            m_log.error(QStringLiteral("Saving %1 failed: ").arg(m_subject) + failure->description);
+            m_unsaved = true;
+            return false;
+        }
+        m_unsaved = false;
+        return true;
+    }
+
+private:
+    void setAside(const QString& problem)
+    {
+        QString subject = m_subject;
+        subject[0] = subject[0].toUpper();
+        m_log.error(subject + QStringLiteral(" unreadable, moving aside: ") + problem);
+        m_unreadableInPlace = !PrivateFiles::moveAside(m_path).has_value();
+    }
+
+    QString m_path;
+    QString m_subject;
+    QString m_itemName;
+    VellLog m_log;
+    bool m_unreadableInPlace = false;
+    bool m_unsaved = false;
+};

@@ -53,8 +53,9 @@ UsageLog::Clock UsageLog::Clock::system()
 }
 
 UsageLog::UsageLog(const QString& folder, Clock clock, const VellLog& log, QObject* parent)
-    : QObject(parent), m_path(QDir(folder).filePath(QStringLiteral("usage.json"))), m_clock(std::move(clock)),
-      m_log(log)
+    : QObject(parent), m_clock(std::move(clock)), m_log(log),
+      m_file(QDir(folder).filePath(QStringLiteral("usage.json")), QStringLiteral("usage"), QStringLiteral("record"),
+             log)
 {
     PrivateFiles::ensureFolder(folder);
     load();
@@ -199,37 +200,11 @@ QDate UsageLog::currentDay(const QTimeZone& zone) const
 
 void UsageLog::load()
 {
-    const std::optional<QByteArray> bytes = PrivateFiles::read(m_path);
-    if (!bytes) {
-        // Missing is the normal first start; present but unreadable must not be written over.
-        if (QFileInfo::exists(m_path))
-            setAside(QStringLiteral("the file cannot be read"));
-        return;
-    }
-    QString problem;
-    if (std::optional<QList<UsageRecord>> records =
-            decodeJsonArray<UsageRecord>(*bytes, QStringLiteral("record"), problem))
-        m_records = std::move(*records);
-    else
-        setAside(problem);
-}
-
-void UsageLog::setAside(const QString& problem)
-{
-    m_log.error(QStringLiteral("Usage unreadable, moving aside: ") + problem);
-    m_unreadableInPlace = !PrivateFiles::moveAside(m_path).has_value();
+    m_records = m_file.load<UsageRecord>();
 }
 
 void UsageLog::save()
 {
-    if (m_unreadableInPlace) {
-        if (QFileInfo::exists(m_path) && !PrivateFiles::moveAside(m_path)) {
-            m_log.error(QStringLiteral("Saving usage failed: an unreadable usage file cannot be moved aside"));
-            m_unsaved = true;
-            return;
-        }
-        m_unreadableInPlace = false;
-    }
     // Records are only appended, so the encoding so far stays valid: encode only the new ones.
     if (m_encoded.isEmpty())
         m_encoded += '[';
@@ -239,12 +214,6 @@ void UsageLog::save()
         m_records.at(m_encodedRecords).appendJson(m_encoded);
     }
     m_encoded += ']';
-    const std::optional<PrivateFiles::WriteError> failure = PrivateFiles::tryWriteAtomically(m_path, m_encoded);
+    m_file.write(m_encoded);
     m_encoded.chop(1);
-    if (failure) {
-        m_log.error(QStringLiteral("Saving usage failed: ") + failure->description);
-        m_unsaved = true;
-        return;
-    }
-    m_unsaved = false;
 }

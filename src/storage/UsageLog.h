@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storage/JsonArrayFile.h"
 #include "storage/PrivateFiles.h"
 #include "storage/UsageRecord.h"
 #include "storage/VellLog.h"
@@ -66,8 +67,8 @@ public:
                       const VellLog& log = VellLog::usage(), QObject* parent = nullptr);
 
     const QList<UsageRecord>& records() const { return m_records; }
-    const QString& filePath() const { return m_path; }
-    bool hasUnsavedChanges() const { return m_unsaved; }
+    const QString& filePath() const { return m_file.path(); }
+    bool hasUnsavedChanges() const { return m_file.hasUnsavedChanges(); }
 
     // Appends a record dated now, unless the text has no word. Seconds that
     // are negative or not a number are kept as 0.
@@ -100,17 +101,13 @@ Q_SIGNALS:
 
 private:
     void load();
-    void setAside(const QString& problem);
     void save();
     QDate currentDay(const QTimeZone& zone) const;
 
-    QString m_path;
     Clock m_clock;
     VellLog m_log;
     QList<UsageRecord> m_records;
-    // An unreadable file still sits at m_path: move it before writing.
-    bool m_unreadableInPlace = false;
-    bool m_unsaved = false;
+    JsonArrayFile m_file;
     // "[" and the records encoded so far, for the next save.
     QByteArray m_encoded;
     qsizetype m_encodedRecords = 0;

@@ -11,7 +11,7 @@
 
 struct PulseSoundPlayer::Sound
 {
-    pa_sample_spec spec{};
+    pa_sample_spec layout{};
     QByteArray samples;
     float volume = 1.0f;
 
@@ -96,7 +96,7 @@ pa_sample_format_t sampleFormat(quint16 encoding, quint16 bits)
 }
 
 // The format and samples of a RIFF WAVE file, or false.
-bool readWave(const QByteArray& file, pa_sample_spec& spec, QByteArray& samples)
+bool readWave(const QByteArray& file, pa_sample_spec& layout, QByteArray& samples)
 {
     if (file.size() < 12 || !file.startsWith("RIFF") || file.mid(8, 4) != "WAVE")
         return false;
@@ -113,9 +113,9 @@ bool readWave(const QByteArray& file, pa_sample_spec& spec, QByteArray& samples)
             constexpr quint16 kExtensible = 0xFFFE;
             if (encoding == kExtensible && length >= 26)
                 encoding = read16(file, body + 24); // the sub-format's first two bytes
-            spec.format = sampleFormat(encoding, bits);
-            spec.channels = uint8_t(std::min<quint16>(read16(file, body + 2), 255));
-            spec.rate = read32(file, body + 4);
+            layout.format = sampleFormat(encoding, bits);
+            layout.channels = uint8_t(std::min<quint16>(read16(file, body + 2), 255));
+            layout.rate = read32(file, body + 4);
             haveFormat = true;
         } else if (id == "data") {
             samples = file.mid(body, length);
@@ -123,9 +123,9 @@ bool readWave(const QByteArray& file, pa_sample_spec& spec, QByteArray& samples)
         }
         at = body + length + (length & 1);
     }
-    if (!haveFormat || !haveData || !pa_sample_spec_valid(&spec))
+    if (!haveFormat || !haveData || !pa_sample_spec_valid(&layout))
         return false;
-    samples.truncate(samples.size() - samples.size() % qsizetype(pa_frame_size(&spec)));
+    samples.truncate(samples.size() - samples.size() % qsizetype(pa_frame_size(&layout)));
     return !samples.isEmpty();
 }
 
@@ -146,7 +146,7 @@ std::optional<int> PulseSoundPlayer::load(const QString& path, float volume)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     auto sound = std::make_unique<Sound>();
-    if (!readWave(file.readAll(), sound->spec, sound->samples))
+    if (!readWave(file.readAll(), sound->layout, sound->samples))
         return std::nullopt;
     sound->volume = std::clamp(volume, 0.0f, 1.0f);
     m_sounds.push_back(std::move(sound));
@@ -164,7 +164,7 @@ void PulseSoundPlayer::play(int sound)
         return;
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "event");
-    entry.stream = pa_stream_new_with_proplist(context, "Interaction sound", &entry.spec, nullptr, properties);
+    entry.stream = pa_stream_new_with_proplist(context, "Interaction sound", &entry.layout, nullptr, properties);
     pa_proplist_free(properties);
     if (!entry.stream)
         return;
@@ -179,7 +179,7 @@ void PulseSoundPlayer::play(int sound)
         entry.stream, [](pa_stream*, size_t writable, void* data) { static_cast<Sound*>(data)->write(writable); },
         &entry);
     pa_cvolume volume;
-    pa_cvolume_set(&volume, entry.spec.channels, pa_sw_volume_from_linear(entry.volume));
+    pa_cvolume_set(&volume, entry.layout.channels, pa_sw_volume_from_linear(entry.volume));
     if (pa_stream_connect_playback(entry.stream, nullptr, nullptr, pa_stream_flags_t(0), &volume, nullptr) < 0)
         entry.release();
 }
