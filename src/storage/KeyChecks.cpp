@@ -1,5 +1,6 @@
 #include "storage/KeyChecks.h"
 
+#include "storage/LoopbackHost.h"
 #include "storage/PreferenceValues.h"
 
 #include <QHostAddress>
@@ -15,14 +16,6 @@ QUrl overridden(const char* variable, const QUrl& fallback)
 {
     const QString value = qEnvironmentVariable(variable);
     return value.isEmpty() ? fallback : QUrl(value, QUrl::StrictMode);
-}
-
-bool isLoopback(const QString& host)
-{
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
 }
 
 // The one request of each service; scheme, host and port come from `base`.
@@ -64,7 +57,7 @@ std::optional<QString> refusal(KeyService service, const QUrl& base)
         return QStringLiteral("The key was not sent: the %1 address is not a valid URL.")
             .arg(KeyServices::displayName(service));
     const QString scheme = base.scheme().toLower();
-    if (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && isLoopback(base.host())))
+    if (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && isLoopbackHost(base.host())))
         return std::nullopt;
     return QStringLiteral("The key was not sent: %1 is not an HTTPS address.")
         .arg(base.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment));

@@ -1,5 +1,6 @@
 #include "text/TextCleaner.h"
 
+#include "storage/LoopbackHost.h"
 #include "storage/VellLog.h"
 
 #include <QHostAddress>
@@ -16,14 +17,6 @@ constexpr QByteArrayView kApiVersion{"2026-10-21"};
 constexpr QByteArrayView kFallbackBeta{"server-side-fallback-2026-07-01"};
 constexpr int kMaxTokens = 8000;
 
-bool isLoopback(const QString& host)
-{
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
-}
-
 // Why nothing may be sent; none when the request may go.
 std::optional<TextCleaner::CleanupError> refusal(const QUrl& endpoint, const QString& apiKey)
 {
@@ -31,7 +24,7 @@ std::optional<TextCleaner::CleanupError> refusal(const QUrl& endpoint, const QSt
     if (!endpoint.isValid() || endpoint.host().isEmpty())
         return CleanupError::invalidEndpoint();
     const QString scheme = endpoint.scheme().toLower();
-    if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && isLoopback(endpoint.host())))
+    if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && isLoopbackHost(endpoint.host())))
         return CleanupError::insecureEndpoint(endpoint.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath |
                                                                        QUrl::RemoveQuery | QUrl::RemoveFragment));
     // A line break would end the header early and turn the rest of the key into headers of its own.

@@ -1,18 +1,6 @@
 #include "transcription/StreamingEndpoint.h"
 
-#include <QHostAddress>
-
-namespace {
-
-bool isLoopback(const QString& host)
-{
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
-}
-
-} // namespace
+#include "storage/LoopbackHost.h"
 
 QUrl StreamingEndpoint::fromEnvironment(const char* variable, const QUrl& fallback)
 {
@@ -29,7 +17,7 @@ std::variant<QNetworkRequest, TranscriptionError> StreamingEndpoint::request(con
         (scheme != QLatin1String("wss") && scheme != QLatin1String("ws")))
         return TranscriptionError::network(
             QStringLiteral("The address of the transcription service is not a ws:// or wss:// address."));
-    if (scheme == QLatin1String("ws") && !isLoopback(endpoint.host()))
+    if (scheme == QLatin1String("ws") && !isLoopbackHost(endpoint.host()))
         return TranscriptionError::network(
             QStringLiteral("Refusing to send the API key unencrypted to %1; the address must start with wss://.")
                 .arg(endpoint.host()));
