@@ -3,6 +3,7 @@
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeDesktop.h"
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeKeystrokePoster.h"
 #include "fakes/FakeMicrophonePermission.h"
@@ -45,7 +46,7 @@ public:
     void end(const std::optional<TranscriptionError>& error = std::nullopt) { Q_EMIT finished(error); }
 };
 
-class ControllerTest : public ::testing::Test
+class ControllerTest : public ::testing::Test, protected FakeDesktop
 {
 protected:
     void SetUp() override
@@ -73,9 +74,7 @@ protected:
                 return std::make_unique<MockTranscriber>(MockTranscriber::Timings{3ms, 20ms});
             return std::make_unique<Scripted>(this);
         };
-        DictationPlatform platform{tap,        session, audio,      workspace, pasteboard, accessibility,
-                                   keystrokes, sounds,  microphone, network,   preferences};
-        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform, options);
+        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform(), options);
         return *controller;
     }
 
@@ -114,23 +113,6 @@ protected:
         ControllerTest* m_test;
     };
 
-    QTemporaryDir dir;
-    QSettings preferences{dir.filePath(QStringLiteral("Vell.conf")), QSettings::IniFormat};
-    KeyStore keys{std::make_unique<FakeSecretStore>(), dir.filePath(QStringLiteral("keys.json"))};
-    AppSettings settings{preferences, keys};
-    FakeAppearance appearance;
-    MacSettings macSettings{preferences, appearance};
-    HistoryStore history{dir.path()};
-    FakeKeyboardTap tap;
-    FakeSessionEvents session;
-    FakeAudioBackend audio;
-    FakeWorkspace workspace;
-    FakePasteboard pasteboard;
-    FakeAccessibility accessibility;
-    FakeKeystrokePoster keystrokes;
-    FakeSoundPlayer sounds;
-    FakeMicrophonePermission microphone;
-    QNetworkAccessManager network;
     LocalHttpServer cleanupServer;
     QPointer<ScriptedSession> script;
     TranscriberConfig config;

@@ -2,6 +2,7 @@
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeDesktop.h"
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeKeystrokePoster.h"
 #include "fakes/FakeMicrophonePermission.h"
@@ -182,7 +183,7 @@ struct Outcome
 // A controller wired like the real one: its transcriber is the resilient
 // wrapper over the AssemblyAI client, talking to the fake service through the
 // cutting proxy.
-class Rig
+class Rig : private FakeDesktop
 {
 public:
     bool setUp()
@@ -216,9 +217,7 @@ public:
             return std::make_unique<ResilientTranscriber>(std::make_shared<AssemblyAITranscriber>(endpoint),
                                                           u"AssemblyAI"_qs, timings);
         };
-        DictationPlatform platform{tap,        session, audio,      workspace, pasteboard, accessibility,
-                                   keystrokes, sounds,  microphone, network,   preferences};
-        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform, options);
+        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform(), options);
         return true;
     }
 
@@ -274,23 +273,6 @@ public:
     State state() const { return controller->state(); }
 
 private:
-    QTemporaryDir dir;
-    QSettings preferences{dir.filePath(u"Vell.conf"_qs), QSettings::IniFormat};
-    KeyStore keys{std::make_unique<FakeSecretStore>(), dir.filePath(u"keys.json"_qs)};
-    AppSettings settings{preferences, keys};
-    FakeAppearance appearance;
-    MacSettings macSettings{preferences, appearance};
-    HistoryStore history{dir.path()};
-    FakeKeyboardTap tap;
-    FakeSessionEvents session;
-    FakeAudioBackend audio;
-    FakeWorkspace workspace;
-    FakePasteboard pasteboard;
-    FakeAccessibility accessibility;
-    FakeKeystrokePoster keystrokes;
-    FakeSoundPlayer sounds;
-    FakeMicrophonePermission microphone;
-    QNetworkAccessManager network;
     LocalHttpServer cleanupServer;
     FakeSpeechService service;
     std::unique_ptr<CuttingTcpProxy> proxy;

@@ -91,18 +91,18 @@ QList<QByteArrayList> pactlRows(const QString& what)
     return rows;
 }
 
-// Sample specs of the client record streams on a source; only Vell records here.
+// Sample formats of the client record streams on a source; only Vell records here.
 QStringList recordStreamsOn(const QString& source)
 {
     QByteArray index;
     for (const QByteArrayList& row : pactlRows(QStringLiteral("sources")))
         if (row.size() > 1 && row[1] == source.toUtf8())
             index = row[0];
-    QStringList specs;
+    QStringList formats;
     for (const QByteArrayList& row : pactlRows(QStringLiteral("source-outputs")))
         if (!index.isEmpty() && row.size() > 4 && row[1] == index && row[3] == "protocol-native.c")
-            specs.append(QString::fromUtf8(row[4]));
-    return specs;
+            formats.append(QString::fromUtf8(row[4]));
+    return formats;
 }
 
 // A bare window of this process that records the keys it is sent.

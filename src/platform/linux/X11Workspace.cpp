@@ -144,9 +144,9 @@ qint32 X11Workspace::pidOf(uint32_t window)
     const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
     if (!res || !res->present)
         return 0;
-    const xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     ReplyPtr<xcb_res_query_client_ids_reply_t> reply(
-        xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &spec), nullptr), &std::free);
+        xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &query), nullptr), &std::free);
     if (!reply)
         return 0;
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem; xcb_res_client_id_value_next(&it))

@@ -5,6 +5,7 @@
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeDesktop.h"
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeKeystrokePoster.h"
 #include "fakes/FakeMicrophonePermission.h"
@@ -40,7 +41,7 @@ inline void PrintTo(const QString& text, std::ostream* out)
 // The real controller, settings and stores in a temporary folder, the ports
 // faked, and the key checks sent to a local server; the windows' services on
 // top, with every opened address recorded instead of opened.
-class WindowsFixture : public ::testing::Test
+class WindowsFixture : public ::testing::Test, public FakeDesktop
 {
 protected:
     void SetUp() override
@@ -54,9 +55,7 @@ protected:
 
         DictationControllerOptions options;
         options.dataFolder = dir.path();
-        DictationPlatform platform{tap,        session, audio,      workspace, pasteboard, accessibility,
-                                   keystrokes, sounds,  microphone, network,   preferences};
-        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform, options);
+        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform(), options);
     }
 
     void TearDown() override
@@ -86,23 +85,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
 
-    QTemporaryDir dir;
-    QSettings preferences{dir.filePath(QStringLiteral("Vell.conf")), QSettings::IniFormat};
-    KeyStore keys{std::make_unique<FakeSecretStore>(), dir.filePath(QStringLiteral("keys.json"))};
-    AppSettings settings{preferences, keys};
-    FakeAppearance appearance;
-    MacSettings macSettings{preferences, appearance};
-    HistoryStore history{dir.path()};
-    FakeKeyboardTap tap;
-    FakeSessionEvents session;
-    FakeAudioBackend audio;
-    FakeWorkspace workspace;
-    FakePasteboard pasteboard;
-    FakeAccessibility accessibility;
-    FakeKeystrokePoster keystrokes;
-    FakeSoundPlayer sounds;
-    FakeMicrophonePermission microphone;
-    QNetworkAccessManager network;
     LocalHttpServer keyServer;
     std::unique_ptr<MacDictationController> controller;
 

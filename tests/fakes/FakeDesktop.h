@@ -1,0 +1,51 @@
+#pragma once
+
+#include "control/MacDictationController.h"
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakeAppearance.h"
+#include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeKeyboardTap.h"
+#include "fakes/FakeKeystrokePoster.h"
+#include "fakes/FakeMicrophonePermission.h"
+#include "fakes/FakePasteboard.h"
+#include "fakes/FakeSecretStore.h"
+#include "fakes/FakeSessionEvents.h"
+#include "fakes/FakeSoundPlayer.h"
+#include "fakes/FakeWorkspace.h"
+#include "storage/AppSettings.h"
+#include "storage/HistoryStore.h"
+#include "storage/KeyStore.h"
+#include "storage/MacSettings.h"
+
+#include <QNetworkAccessManager>
+#include <QSettings>
+#include <QTemporaryDir>
+
+// Everything a dictation controller needs: fakes of the desktop's services
+// and real settings, keys and history in a temporary folder.
+struct FakeDesktop
+{
+    DictationPlatform platform()
+    {
+        return {tap,        session, audio,      workspace, pasteboard, accessibility,
+                keystrokes, sounds,  microphone, network,   preferences};
+    }
+
+    QTemporaryDir dir;
+    QSettings preferences{dir.filePath(QStringLiteral("Vell.conf")), QSettings::IniFormat};
+    KeyStore keys{std::make_unique<FakeSecretStore>(), dir.filePath(QStringLiteral("keys.json"))};
+    AppSettings settings{preferences, keys};
+    FakeAppearance appearance;
+    MacSettings macSettings{preferences, appearance};
+    HistoryStore history{dir.path()};
+    FakeKeyboardTap tap;
+    FakeSessionEvents session;
+    FakeAudioBackend audio;
+    FakeWorkspace workspace;
+    FakePasteboard pasteboard;
+    FakeAccessibility accessibility;
+    FakeKeystrokePoster keystrokes;
+    FakeSoundPlayer sounds;
+    FakeMicrophonePermission microphone;
+    QNetworkAccessManager network;
+};
