@@ -1,18 +1,18 @@
-#include "control/MacDictationController.h"
+#include "control/DictationController.h"
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeClipboard.h"
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeKeystrokePoster.h"
 #include "fakes/FakeMicrophonePermission.h"
-#include "fakes/FakePasteboard.h"
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeSoundPlayer.h"
 #include "fakes/FakeWorkspace.h"
 #include "storage/AppSettings.h"
+#include "storage/DesktopSettings.h"
 #include "storage/KeyStore.h"
-#include "storage/MacSettings.h"
 #include "support/TemporaryHome.h"
 
 #include <QCoreApplication>
@@ -118,9 +118,9 @@ struct Desk
         options.makeTranscriber = [this](TranscriptionProvider) -> std::unique_ptr<StreamingTranscriber> {
             return std::make_unique<ScriptedTranscriber>(session);
         };
-        const DictationPlatform platform{tap,        events, audio,      workspace, pasteboard, accessibility,
+        const DictationPlatform platform{tap,        events, audio,      workspace, clipboard,  accessibility,
                                          keystrokes, sounds, microphone, network,   preferences};
-        controller = std::make_unique<MacDictationController>(settings, macSettings, *history, platform, options);
+        controller = std::make_unique<DictationController>(settings, desktopSettings, *history, platform, options);
     }
 
     QTemporaryDir dir;
@@ -128,20 +128,20 @@ struct Desk
     KeyStore keys{std::make_unique<FakeSecretStore>(), dir.filePath(QStringLiteral("keys.json"))};
     AppSettings settings{preferences, keys};
     FakeAppearance appearance;
-    MacSettings macSettings{preferences, appearance};
+    DesktopSettings desktopSettings{preferences, appearance};
     std::unique_ptr<HistoryStore> history;
     FakeKeyboardTap tap;
     FakeSessionEvents events;
     FakeAudioBackend audio;
     FakeWorkspace workspace;
-    FakePasteboard pasteboard;
+    FakeClipboard clipboard;
     FakeAccessibility accessibility;
     FakeKeystrokePoster keystrokes;
     FakeSoundPlayer sounds;
     FakeMicrophonePermission microphone;
     QNetworkAccessManager network;
     QPointer<ScriptedSession> session;
-    std::unique_ptr<MacDictationController> controller;
+    std::unique_ptr<DictationController> controller;
 };
 
 double percentile(std::vector<double> values, double fraction)
@@ -154,14 +154,14 @@ double percentile(std::vector<double> values, double fraction)
 void BM_EndOfTranscriptToPaste(benchmark::State& state)
 {
     Desk desk(int(state.range(0)));
-    MacDictationController& controller = *desk.controller;
+    DictationController& controller = *desk.controller;
     Clock::time_point pastedAt;
     desk.keystrokes.onPaste = [&] { pastedAt = Clock::now(); };
     std::vector<double> milliseconds;
 
     for (auto _ : state) {
         if (!controller.start() ||
-            !spinUntil([&] { return controller.state() == MacDictationController::State::listening; }))
+            !spinUntil([&] { return controller.state() == DictationController::State::listening; }))
             return state.SkipWithError("the dictation did not start");
         desk.session->say(TranscriptEvent::finalText(kText));
         desk.session->say(TranscriptEvent::interim(QString()));
@@ -176,7 +176,7 @@ void BM_EndOfTranscriptToPaste(benchmark::State& state)
         state.SetIterationTime(taken.count());
         milliseconds.push_back(taken.count() * 1000);
 
-        if (!spinUntil([&] { return controller.state() == MacDictationController::State::idle; }))
+        if (!spinUntil([&] { return controller.state() == DictationController::State::idle; }))
             return state.SkipWithError("the dictation did not end");
     }
     state.counters["median_ms"] = percentile(milliseconds, 0.5);

@@ -1,11 +1,11 @@
-#include "app/AppWindows.h"
-#include "app/HistoryWindow.h"
-#include "app/PaletteAppearance.h"
-#include "app/RunningCopies.h"
-#include "app/SettingsWindow.h"
-#include "app/SetupWindow.h"
-#include "app/UsageStatsView.h"
-#include "app/VellMacApp.h"
+#include "app/shell/PaletteAppearance.h"
+#include "app/shell/RunningCopies.h"
+#include "app/shell/VellApp.h"
+#include "app/windows/AppWindows.h"
+#include "app/windows/history/HistoryWindow.h"
+#include "app/windows/history/UsageStatsView.h"
+#include "app/windows/settings/SettingsWindow.h"
+#include "app/windows/setup/SetupWindow.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/LibsecretStore.h"
 #include "platform/linux/LogindSessionEvents.h"
@@ -13,7 +13,7 @@
 #include "platform/linux/PostedKeystrokes.h"
 #include "platform/linux/PulseAudioBackend.h"
 #include "platform/linux/PulseSoundPlayer.h"
-#include "platform/linux/QtPasteboard.h"
+#include "platform/linux/QtClipboard.h"
 #include "platform/linux/UnixSignalWatcher.h"
 #include "platform/linux/X11KeyboardTap.h"
 #include "platform/linux/X11KeystrokePoster.h"
@@ -68,23 +68,23 @@ int main(int argc, char** argv)
     LogindSessionEvents sessionEvents;
     PulseAudioBackend audio;
     X11Workspace workspace;
-    QtPasteboard pasteboard(*QGuiApplication::clipboard());
+    QtClipboard clipboard(*QGuiApplication::clipboard());
     AtspiAccessibility accessibility;
     X11KeystrokePoster keystrokes(postedKeystrokes);
     PulseSoundPlayer soundPlayer;
     PortalMicrophonePermission microphone;
     QNetworkAccessManager network;
 
-    const DictationPlatform platform{keyboardTap, sessionEvents, audio,      workspace, pasteboard, accessibility,
+    const DictationPlatform platform{keyboardTap, sessionEvents, audio,      workspace, clipboard,  accessibility,
                                      keystrokes,  soundPlayer,   microphone, network,   preferences};
-    VellMacAppOptions options;
+    VellAppOptions options;
     options.runningCopiesFolder = RunningCopies::defaultFolder();
-    options.makeWindows = [&](VellMacApp& app) -> std::unique_ptr<WindowPresenter> {
+    options.makeWindows = [&](VellApp& app) -> std::unique_ptr<WindowPresenter> {
         return std::make_unique<AppWindows>(
-            WindowServices{app.controller(), keyboardTap, microphone, pasteboard, preferences, &app.keys()});
+            WindowServices{app.controller(), keyboardTap, microphone, clipboard, preferences, &app.keys()});
     };
-    VellMacApp app(platform, appearance, std::make_unique<LibsecretStore>(), std::move(options));
-    QObject::connect(&app, &VellMacApp::quitRequested, &application, &QCoreApplication::quit);
+    VellApp app(platform, appearance, std::make_unique<LibsecretStore>(), std::move(options));
+    QObject::connect(&app, &VellApp::quitRequested, &application, &QCoreApplication::quit);
 
     const int status = QCoreApplication::exec();
     VellLog::app().info(QStringLiteral("Vell quitting"));

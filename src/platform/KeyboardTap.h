@@ -13,7 +13,7 @@ struct KeyEvent
     enum class Type { keyDown, keyUp, modifiersChanged };
 
     Type type = Type::keyDown;
-    quint16 keyCode = 0;       // in the shortcut model's key codes (see KeyCodes.h)
+    quint16 keyCode = 0;       // in the shortcut model's key codes (see StoredKeyCodes.h)
     ModifierKeys held;         // modifiers down once this event has happened
     quint64 platformFlags = 0; // the platform's own modifier word, for the log
     bool isAutoRepeat = false;
@@ -50,7 +50,7 @@ public:
     using QObject::QObject;
 
     // Whether this program may watch the keyboard at all.
-    virtual bool isTrusted() const = 0;
+    virtual bool hasKeyboardAccess() const = 0;
     // One attempt to install the hook; false when the platform refused.
     virtual bool install(Handler handler) = 0;
     virtual void remove() = 0;

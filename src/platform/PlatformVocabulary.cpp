@@ -1,6 +1,6 @@
 #include "platform/PlatformVocabulary.h"
 
-#include "shortcut/KeyCodes.h"
+#include "shortcut/StoredKeyCodes.h"
 
 namespace {
 
@@ -12,8 +12,8 @@ QString s(const char* utf8)
 QHash<quint16, QString> functionKeyNames()
 {
     QHash<quint16, QString> names;
-    for (size_t i = 0; i < KeyCodes::functionKeys.size(); ++i)
-        names.insert(KeyCodes::functionKeys[i], QStringLiteral("F%1").arg(i + 1));
+    for (size_t i = 0; i < StoredKeyCodes::functionKeys.size(); ++i)
+        names.insert(StoredKeyCodes::functionKeys[i], QStringLiteral("F%1").arg(i + 1));
     return names;
 }
 
@@ -54,10 +54,10 @@ const PlatformVocabulary& PlatformVocabulary::forMacOS()
                           "Keyboard → Press 🌐 key to** to **Do Nothing**.");
         v.keyboardSettingsAddress = s("x-apple.systempreferences:com.apple.Keyboard-Settings.extension");
         v.microphoneSettingsAddress = s("x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
-        v.accessibilityOffHint = s("Turn on Vell in System Settings → Privacy & Security → Accessibility.");
+        v.keyboardAccessOffHint = s("Turn on Vell in System Settings → Privacy & Security → Accessibility.");
         v.openPrivacySettings = s("Open System Settings");
         v.shortcutBlockedWarning = s("Allow Accessibility in Settings so the shortcut works.");
-        v.secureInputWarning = s("The shortcut is paused while %1 has secure input on, as password fields do.");
+        v.keyboardGrabWarning = s("The shortcut is paused while %1 has secure input on, as password fields do.");
         return v;
     }();
     return table;
@@ -95,12 +95,12 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
         v.revealInFileManager = s("Open Containing Folder");
         v.modifierHint = s("Add a modifier (Ctrl, Alt, Shift or Super), use an F-key, or use modifiers alone.");
         // Fn never reaches the desktop as a key, so it cannot be recorded: no Fn advice.
-        v.accessibilityOffHint =
+        v.keyboardAccessOffHint =
             s("Log in to an X11 session, or a Wayland session with XWayland, so Vell can see the keyboard.");
         v.openPrivacySettings = s("Check Again");
         v.shortcutBlockedWarning =
             s("The shortcut can't work until Vell can watch the keyboard, which needs an X11 session.");
-        v.secureInputWarning = s("The shortcut is paused while %1 holds the whole keyboard, as password prompts do.");
+        v.keyboardGrabWarning = s("The shortcut is paused while %1 holds the whole keyboard, as password prompts do.");
         return v;
     }();
     return table;

@@ -39,11 +39,11 @@ struct PlatformVocabulary
     QString setupFnHint;               // the setup's advice for Fn alone, **bold** marked; empty where not needed
     QString keyboardSettingsAddress;   // the keyboard settings; empty where there is none to open
     QString microphoneSettingsAddress; // the microphone privacy settings; empty where there is none
-    QString accessibilityOffHint;      // how to let Vell watch the keyboard
+    QString keyboardAccessOffHint;     // how to let Vell watch the keyboard
     QString openPrivacySettings;       // the button that asks again or opens the settings
 
     QString shortcutBlockedWarning; // the keyboard cannot be watched, so the shortcut does nothing
-    QString secureInputWarning;     // %1: the program that holds the keyboard for a password
+    QString keyboardGrabWarning;    // %1: the program that holds the keyboard for a password
 
     const KindWords& words(ModifierKind kind) const { return kinds[static_cast<size_t>(kind)]; }
 

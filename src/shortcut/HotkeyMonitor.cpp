@@ -1,7 +1,7 @@
 #include "shortcut/HotkeyMonitor.h"
 
 #include "platform/SessionEvents.h"
-#include "shortcut/KeyCodes.h"
+#include "shortcut/StoredKeyCodes.h"
 #include "storage/VellLog.h"
 
 namespace {
@@ -64,7 +64,7 @@ void HotkeyMonitor::start()
 
 bool HotkeyMonitor::install()
 {
-    if (!m_tap.isTrusted())
+    if (!m_tap.hasKeyboardAccess())
         return false;
     if (!m_tap.install([this](const KeyEvent& event) { return handle(event); })) {
         logger().error(QStringLiteral("Event tap creation failed"));
@@ -102,7 +102,7 @@ void HotkeyMonitor::updateSwallowedKeys()
         if (m_shortcut.keyCode)
             keys.append({*m_shortcut.keyCode, Shortcut::kindsOf(m_shortcut.modifiers), false});
         if (m_capturesEscape)
-            keys.append({KeyCodes::escape, ModifierKeys(), true});
+            keys.append({StoredKeyCodes::escape, ModifierKeys(), true});
     }
     m_tap.setSwallowedKeys(keys);
 }
@@ -125,7 +125,7 @@ bool HotkeyMonitor::handle(const KeyEvent& event)
 
 bool HotkeyMonitor::handleKeyDown(const KeyEvent& event)
 {
-    if (event.keyCode == KeyCodes::escape && !event.isAutoRepeat && m_capturesEscape) {
+    if (event.keyCode == StoredKeyCodes::escape && !event.isAutoRepeat && m_capturesEscape) {
         report(Event::escape);
         return true;
     }

@@ -5,9 +5,9 @@
 #include <array>
 
 // Side-specific modifier keys as a set of bits. The eight side bits form four
-// kinds (Control, Option, Shift, Command) of two bits each, the lower bit being
-// the left key; Fn belongs to no kind. On a PC keyboard Option is Alt and
-// Command is Super.
+// kinds (Control, Alt, Shift, Super) of two bits each, the lower bit being the
+// left key; Fn belongs to no kind. The bits are the stored form of a shortcut's
+// modifiers, so their values never change.
 class ModifierKeys
 {
 public:
@@ -16,12 +16,12 @@ public:
 
     static const ModifierKeys leftControl;
     static const ModifierKeys rightControl;
-    static const ModifierKeys leftOption;
-    static const ModifierKeys rightOption;
+    static const ModifierKeys leftAlt;
+    static const ModifierKeys rightAlt;
     static const ModifierKeys leftShift;
     static const ModifierKeys rightShift;
-    static const ModifierKeys leftCommand;
-    static const ModifierKeys rightCommand;
+    static const ModifierKeys leftSuper;
+    static const ModifierKeys rightSuper;
     static const ModifierKeys fn;
 
     // From a macOS keyboard event's flag word: only the device-dependent side
@@ -49,16 +49,16 @@ private:
 
 inline constexpr ModifierKeys ModifierKeys::leftControl{0x1};
 inline constexpr ModifierKeys ModifierKeys::rightControl{0x2};
-inline constexpr ModifierKeys ModifierKeys::leftOption{0x4};
-inline constexpr ModifierKeys ModifierKeys::rightOption{0x8};
+inline constexpr ModifierKeys ModifierKeys::leftAlt{0x4};
+inline constexpr ModifierKeys ModifierKeys::rightAlt{0x8};
 inline constexpr ModifierKeys ModifierKeys::leftShift{0x10};
 inline constexpr ModifierKeys ModifierKeys::rightShift{0x20};
-inline constexpr ModifierKeys ModifierKeys::leftCommand{0x40};
-inline constexpr ModifierKeys ModifierKeys::rightCommand{0x80};
+inline constexpr ModifierKeys ModifierKeys::leftSuper{0x40};
+inline constexpr ModifierKeys ModifierKeys::rightSuper{0x80};
 inline constexpr ModifierKeys ModifierKeys::fn{0x100};
 
 // The four kinds in display order; each mask holds the left and the right bit.
-enum class ModifierKind { control, option, shift, command };
+enum class ModifierKind { control, alt, shift, super };
 
 struct ModifierKindInfo
 {
@@ -70,7 +70,7 @@ struct ModifierKindInfo
 
 inline constexpr std::array<ModifierKindInfo, 4> kModifierKinds{{
     {ModifierKind::control, ModifierKeys(0x3), ModifierKeys::leftControl, ModifierKeys::rightControl},
-    {ModifierKind::option, ModifierKeys(0xC), ModifierKeys::leftOption, ModifierKeys::rightOption},
+    {ModifierKind::alt, ModifierKeys(0xC), ModifierKeys::leftAlt, ModifierKeys::rightAlt},
     {ModifierKind::shift, ModifierKeys(0x30), ModifierKeys::leftShift, ModifierKeys::rightShift},
-    {ModifierKind::command, ModifierKeys(0xC0), ModifierKeys::leftCommand, ModifierKeys::rightCommand},
+    {ModifierKind::super, ModifierKeys(0xC0), ModifierKeys::leftSuper, ModifierKeys::rightSuper},
 }};

@@ -6,7 +6,7 @@
 
 Shortcut Shortcut::defaultShortcut()
 {
-    return Shortcut{std::nullopt, std::nullopt, ModifierKeys::rightOption};
+    return Shortcut{std::nullopt, std::nullopt, ModifierKeys::rightAlt};
 }
 
 QString Shortcut::label(const PlatformVocabulary& words) const

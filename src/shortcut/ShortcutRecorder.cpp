@@ -1,7 +1,7 @@
 #include "shortcut/ShortcutRecorder.h"
 
 #include "shortcut/HotkeyMonitor.h"
-#include "shortcut/KeyCodes.h"
+#include "shortcut/StoredKeyCodes.h"
 
 namespace {
 
@@ -72,11 +72,11 @@ void ShortcutRecorder::keyDown(quint16 keyCode, ModifierKeys held, const QString
     if (!m_recording)
         return;
     const bool noModifier = !held.intersects(kSideBits);
-    if (keyCode == KeyCodes::escape && noModifier) {
+    if (keyCode == StoredKeyCodes::escape && noModifier) {
         stopRecording();
         return;
     }
-    if (noModifier && !KeyCodes::isFunctionKey(keyCode)) {
+    if (noModifier && !StoredKeyCodes::isFunctionKey(keyCode)) {
         m_hint = nonEmpty(m_words.modifierHint);
         m_peak = {};
         Q_EMIT changed();

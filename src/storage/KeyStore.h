@@ -40,7 +40,7 @@ public:
     static QString defaultKeyFilePath();
 
     explicit KeyStore(std::unique_ptr<SecretStore> secrets, const QString& keyFilePath = defaultKeyFilePath(),
-                      const VellLog& log = VellLog::keychain(), QObject* parent = nullptr);
+                      const VellLog& log = VellLog::keyring(), QObject* parent = nullptr);
     // Finishes every save still queued (which may wait for the credential
     // store), then stops the worker.
     ~KeyStore() override;

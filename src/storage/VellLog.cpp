@@ -59,7 +59,14 @@ VELL_LOG(dictation)
 VELL_LOG(history)
 VELL_LOG(hotkey)
 VELL_LOG(insert)
-VELL_LOG(keychain)
 VELL_LOG(network)
 VELL_LOG(usage)
 #undef VELL_LOG
+
+// The keyring's category keeps its first name, which users may have in
+// QT_LOGGING_RULES.
+const VellLog& VellLog::keyring()
+{
+    static const VellLog log("keychain");
+    return log;
+}

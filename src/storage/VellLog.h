@@ -32,7 +32,7 @@ public:
     static const VellLog& history();
     static const VellLog& hotkey();
     static const VellLog& insert();
-    static const VellLog& keychain();
+    static const VellLog& keyring();
     static const VellLog& network();
     static const VellLog& usage();
 

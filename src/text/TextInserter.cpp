@@ -47,11 +47,11 @@ bool isSpaceOrPunctuation(char32_t c)
 
 } // namespace
 
-TextInserter::TextInserter(Workspace& workspace, Pasteboard& pasteboard, Accessibility& accessibility,
+TextInserter::TextInserter(Workspace& workspace, Clipboard& clipboard, Accessibility& accessibility,
                            KeystrokePoster& poster, std::chrono::milliseconds restoreDelay, const VellLog* log,
                            QObject* parent)
-    : QObject(parent), m_workspace(workspace), m_pasteboard(pasteboard), m_accessibility(accessibility),
-      m_poster(poster), m_log(log ? *log : VellLog::insert())
+    : QObject(parent), m_workspace(workspace), m_clipboard(clipboard), m_accessibility(accessibility), m_poster(poster),
+      m_log(log ? *log : VellLog::insert())
 {
     m_restoreTimer.setSingleShot(true);
     m_restoreTimer.setInterval(restoreDelay);
@@ -90,20 +90,20 @@ InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
         delivered.prepend(u' ');
 
     // While our previous text is still on the clipboard, what lies beneath it is what the user had.
-    const bool ownTextShowing = m_restoreTimer.isActive() && m_pasteboard.changeCount() == m_ownCount;
-    const PasteboardContents previous = ownTextShowing ? m_previous : m_pasteboard.snapshot();
-    if (!m_pasteboard.setText(delivered, Pasteboard::Visibility::concealed)) {
+    const bool ownTextShowing = m_restoreTimer.isActive() && m_clipboard.changeCount() == m_ownCount;
+    const ClipboardContents previous = ownTextShowing ? m_previous : m_clipboard.snapshot();
+    if (!m_clipboard.setText(delivered, Clipboard::Visibility::concealed)) {
         m_log.error(QStringLiteral("couldn't put the text on the clipboard"));
         m_restoreTimer.stop();
-        m_pasteboard.restore(previous);
+        m_clipboard.restore(previous);
         return {InsertOutcome::Kind::pasteFailed, std::nullopt};
     }
-    const quint64 ownCount = m_pasteboard.changeCount();
+    const quint64 ownCount = m_clipboard.changeCount();
     const bool toTerminal = front->windowClass && isTerminal(*front->windowClass);
     if (!m_poster.paste(toTerminal)) {
         m_log.error(QStringLiteral("couldn't post the paste keystroke"));
         m_restoreTimer.stop();
-        m_pasteboard.restore(previous);
+        m_clipboard.restore(previous);
         return {InsertOutcome::Kind::pasteFailed, std::nullopt};
     }
     m_log.info(QStringLiteral("pasted %1 characters%2%3")
@@ -119,15 +119,15 @@ InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
 
 void TextInserter::checkRestore()
 {
-    const PasteboardContents previous = std::exchange(m_previous, {});
-    if (m_pasteboard.changeCount() != m_ownCount) {
+    const ClipboardContents previous = std::exchange(m_previous, {});
+    if (m_clipboard.changeCount() != m_ownCount) {
         m_log.info(QStringLiteral("clipboard changed since the paste; left as it is"));
         Q_EMIT restoreChecked(false);
         return;
     }
-    const bool restored = m_pasteboard.restore(previous);
+    const bool restored = m_clipboard.restore(previous);
     if (!restored)
-        m_log.error(QStringLiteral("Couldn't restore the pasteboard"));
+        m_log.error(QStringLiteral("Couldn't restore the clipboard"));
     Q_EMIT restoreChecked(restored);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Pasteboard.h"
+#include "platform/Clipboard.h"
 
 #include <QObject>
 #include <QString>
@@ -52,7 +52,7 @@ public:
     {
         qint32 pid = 0;
         std::optional<QString> appName;
-        std::optional<QString> bundleID;
+        std::optional<QString> windowClass;
 
         bool operator==(const Target&) const = default;
     };
@@ -60,7 +60,7 @@ public:
     static constexpr std::chrono::milliseconds kRestoreDelay{1500};
 
     // Lines go to `log`, or to the "insert" category when none is given.
-    TextInserter(Workspace& workspace, Pasteboard& pasteboard, Accessibility& accessibility, KeystrokePoster& poster,
+    TextInserter(Workspace& workspace, Clipboard& clipboard, Accessibility& accessibility, KeystrokePoster& poster,
                  std::chrono::milliseconds restoreDelay = kRestoreDelay, const VellLog* log = nullptr,
                  QObject* parent = nullptr);
 
@@ -91,11 +91,11 @@ private:
     void checkRestore();
 
     Workspace& m_workspace;
-    Pasteboard& m_pasteboard;
+    Clipboard& m_clipboard;
     Accessibility& m_accessibility;
     KeystrokePoster& m_poster;
     const VellLog& m_log;
     QTimer m_restoreTimer;
-    quint64 m_ownCount = 0;        // the clipboard's change count right after our text went on it
-    PasteboardContents m_previous; // what the restore puts back
+    quint64 m_ownCount = 0;       // the clipboard's change count right after our text went on it
+    ClipboardContents m_previous; // what the restore puts back
 };

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/VellMacApp.h"
+#include "app/shell/VellApp.h"
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeClipboard.h"
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeKeystrokePoster.h"
 #include "fakes/FakeMicrophonePermission.h"
-#include "fakes/FakePasteboard.h"
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeSoundPlayer.h"
@@ -53,19 +53,19 @@ protected:
         NetworkStatus::shared().update(std::nullopt);
     }
 
-    VellMacAppOptions options()
+    VellAppOptions options()
     {
         using namespace std::chrono_literals;
-        VellMacAppOptions result;
+        VellAppOptions result;
         result.controller.timings = {30ms, 100ms, 300ms, 300ms, 600ms, 50ms};
-        result.controller.pasteboardRestoreDelay = 50ms;
+        result.controller.clipboardRestoreDelay = 50ms;
         result.controller.dataFolder = dir.path();
         result.controller.words = &PlatformVocabulary::forMacOS();
         result.controller.makeTranscriber = [](TranscriptionProvider) -> std::unique_ptr<StreamingTranscriber> {
             return std::make_unique<MockTranscriber>(MockTranscriber::Timings{3ms, 20ms});
         };
         result.keyFilePath = dir.filePath(QStringLiteral("keys.json"));
-        result.makeWindows = [this](VellMacApp&) {
+        result.makeWindows = [this](VellApp&) {
             auto fake = std::make_unique<FakeWindows>();
             windows = fake.get();
             return fake;
@@ -79,7 +79,7 @@ protected:
         return result;
     }
 
-    VellMacApp& make(VellMacAppOptions chosen)
+    VellApp& make(VellAppOptions chosen)
     {
         auto store = std::make_unique<FakeSecretStore>();
         secrets = store.get();
@@ -87,14 +87,14 @@ protected:
             store->putItem(it.key(), it.value());
         if (holdKeys)
             store->hold();
-        DictationPlatform platform{tap,        session, audio,      workspace, pasteboard, accessibility,
+        DictationPlatform platform{tap,        session, audio,      workspace, clipboard,  accessibility,
                                    keystrokes, sounds,  microphone, network,   preferences};
-        app = std::make_unique<VellMacApp>(platform, appearance, std::move(store), std::move(chosen));
+        app = std::make_unique<VellApp>(platform, appearance, std::move(store), std::move(chosen));
         return *app;
     }
-    VellMacApp& make() { return make(options()); }
+    VellApp& make() { return make(options()); }
 
-    bool waitForState(MacDictationController::State state, int timeoutMs = 3000)
+    bool waitForState(DictationController::State state, int timeoutMs = 3000)
     {
         return QTest::qWaitFor([&] { return app->controller().state() == state; }, timeoutMs);
     }
@@ -105,10 +105,10 @@ protected:
     {
         workspace.frontmost.reset();
         ASSERT_TRUE(app->controller().start());
-        ASSERT_TRUE(waitForState(MacDictationController::State::listening));
+        ASSERT_TRUE(waitForState(DictationController::State::listening));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !app->controller().committed().isEmpty(); }, 3000));
         app->controller().stop();
-        ASSERT_TRUE(waitForState(MacDictationController::State::idle));
+        ASSERT_TRUE(waitForState(DictationController::State::idle));
         ASSERT_TRUE(app->controller().unseenFailure().has_value());
     }
 
@@ -119,7 +119,7 @@ protected:
     FakeSessionEvents session;
     FakeAudioBackend audio;
     FakeWorkspace workspace;
-    FakePasteboard pasteboard;
+    FakeClipboard clipboard;
     FakeAccessibility accessibility;
     FakeKeystrokePoster keystrokes;
     FakeSoundPlayer sounds;
@@ -132,5 +132,5 @@ protected:
     FakeWindows* windows = nullptr;
     QList<QUrl> opened;
     bool openSucceeds = true;
-    std::unique_ptr<VellMacApp> app;
+    std::unique_ptr<VellApp> app;
 };

@@ -1,20 +1,20 @@
-#include "control/MacDictationController.h"
+#include "control/DictationController.h"
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeClipboard.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeKeystrokePoster.h"
 #include "fakes/FakeMicrophonePermission.h"
-#include "fakes/FakePasteboard.h"
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeSoundPlayer.h"
 #include "fakes/FakeWorkspace.h"
-#include "shortcut/KeyCodes.h"
+#include "shortcut/StoredKeyCodes.h"
 #include "storage/AppSettings.h"
+#include "storage/DesktopSettings.h"
 #include "storage/KeyStore.h"
-#include "storage/MacSettings.h"
 #include "support/CuttingTcpProxy.h"
 #include "support/LocalHttpServer.h"
 #include "transcription/AssemblyAITranscriber.h"
@@ -45,7 +45,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using State = MacDictationController::State;
+using State = DictationController::State;
 using Event = HotkeyMonitor::Event;
 
 constexpr qsizetype kWordSamples = 320; // one word per 20 ms chunk
@@ -199,13 +199,13 @@ public:
         settings.setAPIKey(u"key"_qs, TranscriptionProvider::assemblyAI);
         settings.setAiSharingAllowed(true);
         settings.setCleanupEnabled(false);
-        macSettings.setTriggerMode(TriggerMode::hold);
-        macSettings.setShortcut(Shortcut{KeyCodes::space, u"Space"_qs, ModifierKeys(0xC0)});
+        desktopSettings.setTriggerMode(TriggerMode::hold);
+        desktopSettings.setShortcut(Shortcut{StoredKeyCodes::space, u"Space"_qs, ModifierKeys(0xC0)});
         NetworkStatus::shared().update(std::nullopt);
 
         DictationControllerOptions options;
         options.timings = {30ms, 100ms, 3000ms, 10000ms, 10000ms, 1000ms};
-        options.pasteboardRestoreDelay = 50ms;
+        options.clipboardRestoreDelay = 50ms;
         options.dataFolder = dir.path();
         options.words = &PlatformVocabulary::forMacOS();
         options.cleanupEndpoint = cleanupServer.url();
@@ -217,7 +217,7 @@ public:
             return std::make_unique<ResilientTranscriber>(std::make_shared<AssemblyAITranscriber>(endpoint),
                                                           u"AssemblyAI"_qs, timings);
         };
-        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform(), options);
+        controller = std::make_unique<DictationController>(settings, desktopSettings, history, platform(), options);
         return true;
     }
 
@@ -230,9 +230,9 @@ public:
                 for (int n : wordNumbers(text))
                     outcome.shown.insert(n);
         };
-        QObject::connect(controller.get(), &MacDictationController::interimChanged, controller.get(), see);
-        QObject::connect(controller.get(), &MacDictationController::committedChanged, controller.get(), see);
-        QObject::connect(controller.get(), &MacDictationController::isReconnectingChanged, controller.get(),
+        QObject::connect(controller.get(), &DictationController::interimChanged, controller.get(), see);
+        QObject::connect(controller.get(), &DictationController::committedChanged, controller.get(), see);
+        QObject::connect(controller.get(), &DictationController::isReconnectingChanged, controller.get(),
                          [&] { outcome.reconnected |= controller->isReconnecting(); });
 
         for (const auto& [index, bytes] : plan.byteLimits)
@@ -276,7 +276,7 @@ private:
     LocalHttpServer cleanupServer;
     FakeSpeechService service;
     std::unique_ptr<CuttingTcpProxy> proxy;
-    std::unique_ptr<MacDictationController> controller;
+    std::unique_ptr<DictationController> controller;
 };
 
 bool isAllowed(const std::optional<QString>& problem)

@@ -1,21 +1,21 @@
 #pragma once
 
-#include "control/MacDictationController.h"
+#include "control/DictationController.h"
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeClipboard.h"
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeKeystrokePoster.h"
 #include "fakes/FakeMicrophonePermission.h"
-#include "fakes/FakePasteboard.h"
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeSoundPlayer.h"
 #include "fakes/FakeWorkspace.h"
 #include "storage/AppSettings.h"
+#include "storage/DesktopSettings.h"
 #include "storage/HistoryStore.h"
 #include "storage/KeyStore.h"
-#include "storage/MacSettings.h"
 
 #include <QNetworkAccessManager>
 #include <QSettings>
@@ -27,7 +27,7 @@ struct FakeDesktop
 {
     DictationPlatform platform()
     {
-        return {tap,        session, audio,      workspace, pasteboard, accessibility,
+        return {tap,        session, audio,      workspace, clipboard,  accessibility,
                 keystrokes, sounds,  microphone, network,   preferences};
     }
 
@@ -36,13 +36,13 @@ struct FakeDesktop
     KeyStore keys{std::make_unique<FakeSecretStore>(), dir.filePath(QStringLiteral("keys.json"))};
     AppSettings settings{preferences, keys};
     FakeAppearance appearance;
-    MacSettings macSettings{preferences, appearance};
+    DesktopSettings desktopSettings{preferences, appearance};
     HistoryStore history{dir.path()};
     FakeKeyboardTap tap;
     FakeSessionEvents session;
     FakeAudioBackend audio;
     FakeWorkspace workspace;
-    FakePasteboard pasteboard;
+    FakeClipboard clipboard;
     FakeAccessibility accessibility;
     FakeKeystrokePoster keystrokes;
     FakeSoundPlayer sounds;

@@ -9,12 +9,12 @@ class FakeKeyboardTap final : public KeyboardTap
     Q_OBJECT
 
 public:
-    bool trusted = true;
+    bool keyboardAccess = true;
     bool creationFails = false;
     int installCount = 0;
     QList<SwallowedKey> swallowed;
 
-    bool isTrusted() const override { return trusted; }
+    bool hasKeyboardAccess() const override { return keyboardAccess; }
     bool install(Handler handler) override
     {
         if (creationFails)

@@ -2,7 +2,7 @@
 
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeSessionEvents.h"
-#include "shortcut/KeyCodes.h"
+#include "shortcut/StoredKeyCodes.h"
 #include "storage/DebugLogFile.h"
 
 #include <QFile>
@@ -15,9 +15,9 @@ namespace {
 
 using Event = HotkeyMonitor::Event;
 constexpr quint16 kLetterA = 0;
-constexpr quint16 kRightOptionKey = 61;
+constexpr quint16 kRightAltKey = 61;
 constexpr quint16 kLeftShiftKey = 56;
-const ModifierKeys kBothCommand(0xC0);
+const ModifierKeys kBothSuper(0xC0);
 
 class HotkeyMonitorTest : public ::testing::Test
 {
@@ -33,7 +33,7 @@ protected:
         ASSERT_TRUE(monitor.isInstalled());
     }
 
-    void useCommandSpace() { monitor.setShortcut(Shortcut{KeyCodes::space, QStringLiteral("Space"), kBothCommand}); }
+    void useSuperSpace() { monitor.setShortcut(Shortcut{StoredKeyCodes::space, QStringLiteral("Space"), kBothSuper}); }
 
     FakeKeyboardTap tap;
     FakeSessionEvents session;
@@ -41,16 +41,16 @@ protected:
     QList<Event> events;
 };
 
-TEST_F(HotkeyMonitorTest, RightOptionAloneIsPressedAndReleasedWithoutSwallowing)
+TEST_F(HotkeyMonitorTest, RightAltAloneIsPressedAndReleasedWithoutSwallowing)
 {
     startInstalled();
-    EXPECT_FALSE(tap.modifiers(ModifierKeys::leftOption, 58));
+    EXPECT_FALSE(tap.modifiers(ModifierKeys::leftAlt, 58));
     EXPECT_TRUE(events.isEmpty());
 
     EXPECT_FALSE(tap.modifiers(ModifierKeys(), 58));
-    EXPECT_FALSE(tap.modifiers(ModifierKeys::rightOption, kRightOptionKey));
+    EXPECT_FALSE(tap.modifiers(ModifierKeys::rightAlt, kRightAltKey));
     EXPECT_TRUE(monitor.isActive());
-    EXPECT_FALSE(tap.modifiers(ModifierKeys(), kRightOptionKey));
+    EXPECT_FALSE(tap.modifiers(ModifierKeys(), kRightAltKey));
     EXPECT_EQ(events, (QList<Event>{Event::pressed, Event::released}));
     EXPECT_FALSE(monitor.isActive());
     EXPECT_TRUE(tap.swallowed.isEmpty()); // nothing is grabbed for a modifier-only shortcut
@@ -59,53 +59,53 @@ TEST_F(HotkeyMonitorTest, RightOptionAloneIsPressedAndReleasedWithoutSwallowing)
 TEST_F(HotkeyMonitorTest, AnotherModifierOrAKeyInterruptsAModifierOnlyShortcut)
 {
     startInstalled();
-    tap.modifiers(ModifierKeys::rightOption, kRightOptionKey);
-    tap.modifiers(ModifierKeys::rightOption | ModifierKeys::leftShift, kLeftShiftKey);
+    tap.modifiers(ModifierKeys::rightAlt, kRightAltKey);
+    tap.modifiers(ModifierKeys::rightAlt | ModifierKeys::leftShift, kLeftShiftKey);
     EXPECT_EQ(events, (QList<Event>{Event::pressed, Event::interrupted}));
 
     events.clear();
-    tap.modifiers(ModifierKeys(), kRightOptionKey);
-    tap.modifiers(ModifierKeys::rightOption, kRightOptionKey);
-    EXPECT_FALSE(tap.keyDown(kLetterA, ModifierKeys::rightOption)); // the letter still reaches the application
-    EXPECT_FALSE(tap.keyDown(kLetterA, ModifierKeys::rightOption, true));
-    EXPECT_FALSE(tap.modifiers(ModifierKeys(), kRightOptionKey));
+    tap.modifiers(ModifierKeys(), kRightAltKey);
+    tap.modifiers(ModifierKeys::rightAlt, kRightAltKey);
+    EXPECT_FALSE(tap.keyDown(kLetterA, ModifierKeys::rightAlt)); // the letter still reaches the application
+    EXPECT_FALSE(tap.keyDown(kLetterA, ModifierKeys::rightAlt, true));
+    EXPECT_FALSE(tap.modifiers(ModifierKeys(), kRightAltKey));
     EXPECT_EQ(events, (QList<Event>{Event::pressed, Event::interrupted}));
 }
 
 TEST_F(HotkeyMonitorTest, KeyShortcutSwallowsItsKeyAndItsRepeats)
 {
     startInstalled();
-    useCommandSpace();
-    EXPECT_EQ(tap.swallowed, (QList<SwallowedKey>{{KeyCodes::space, kBothCommand, false}}));
+    useSuperSpace();
+    EXPECT_EQ(tap.swallowed, (QList<SwallowedKey>{{StoredKeyCodes::space, kBothSuper, false}}));
 
-    EXPECT_FALSE(tap.keyUp(KeyCodes::space)); // no press before it
-    EXPECT_FALSE(tap.modifiers(ModifierKeys::leftCommand, 55));
-    EXPECT_TRUE(tap.keyDown(KeyCodes::space, ModifierKeys::leftCommand));
-    EXPECT_TRUE(tap.keyDown(KeyCodes::space, ModifierKeys::leftCommand, true));
-    EXPECT_TRUE(tap.keyDown(KeyCodes::space, ModifierKeys::leftCommand, true));
-    EXPECT_TRUE(tap.keyUp(KeyCodes::space, ModifierKeys::leftCommand));
+    EXPECT_FALSE(tap.keyUp(StoredKeyCodes::space)); // no press before it
+    EXPECT_FALSE(tap.modifiers(ModifierKeys::leftSuper, 55));
+    EXPECT_TRUE(tap.keyDown(StoredKeyCodes::space, ModifierKeys::leftSuper));
+    EXPECT_TRUE(tap.keyDown(StoredKeyCodes::space, ModifierKeys::leftSuper, true));
+    EXPECT_TRUE(tap.keyDown(StoredKeyCodes::space, ModifierKeys::leftSuper, true));
+    EXPECT_TRUE(tap.keyUp(StoredKeyCodes::space, ModifierKeys::leftSuper));
     EXPECT_EQ(events, (QList<Event>{Event::pressed, Event::released}));
 
     events.clear();
-    const ModifierKeys commandShift = ModifierKeys::leftCommand | ModifierKeys::leftShift;
-    EXPECT_FALSE(tap.keyDown(KeyCodes::space, commandShift));
-    EXPECT_FALSE(tap.keyDown(KeyCodes::space, commandShift, true)); // repeats of other chords pass
-    EXPECT_FALSE(tap.keyUp(KeyCodes::space, commandShift));
-    EXPECT_FALSE(tap.keyDown(kLetterA, ModifierKeys::leftCommand));
+    const ModifierKeys superShift = ModifierKeys::leftSuper | ModifierKeys::leftShift;
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::space, superShift));
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::space, superShift, true)); // repeats of other chords pass
+    EXPECT_FALSE(tap.keyUp(StoredKeyCodes::space, superShift));
+    EXPECT_FALSE(tap.keyDown(kLetterA, ModifierKeys::leftSuper));
     EXPECT_TRUE(events.isEmpty());
 }
 
 TEST_F(HotkeyMonitorTest, CapturedEscapeIsReportedAndSwallowedOnlyWhileWanted)
 {
     startInstalled();
-    EXPECT_FALSE(tap.keyDown(KeyCodes::escape));
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::escape));
     EXPECT_TRUE(events.isEmpty());
 
     monitor.setCapturesEscape(true);
-    EXPECT_EQ(tap.swallowed, (QList<SwallowedKey>{{KeyCodes::escape, ModifierKeys(), true}}));
-    EXPECT_TRUE(tap.keyDown(KeyCodes::escape, ModifierKeys::leftShift));
-    EXPECT_FALSE(tap.keyDown(KeyCodes::escape, ModifierKeys(), true));
-    EXPECT_FALSE(tap.keyUp(KeyCodes::escape));
+    EXPECT_EQ(tap.swallowed, (QList<SwallowedKey>{{StoredKeyCodes::escape, ModifierKeys(), true}}));
+    EXPECT_TRUE(tap.keyDown(StoredKeyCodes::escape, ModifierKeys::leftShift));
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::escape, ModifierKeys(), true));
+    EXPECT_FALSE(tap.keyUp(StoredKeyCodes::escape));
     EXPECT_EQ(events, QList<Event>{Event::escape});
 
     monitor.setCapturesEscape(false);
@@ -115,31 +115,31 @@ TEST_F(HotkeyMonitorTest, CapturedEscapeIsReportedAndSwallowedOnlyWhileWanted)
 TEST_F(HotkeyMonitorTest, PausedOrPostedEventsAreNeitherReportedNorSwallowed)
 {
     startInstalled();
-    useCommandSpace();
+    useSuperSpace();
     monitor.setCapturesEscape(true);
 
     monitor.setPaused(true);
     EXPECT_TRUE(tap.swallowed.isEmpty());
-    EXPECT_FALSE(tap.keyDown(KeyCodes::space, ModifierKeys::rightCommand));
-    EXPECT_FALSE(tap.keyDown(KeyCodes::escape));
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::space, ModifierKeys::rightSuper));
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::escape));
     monitor.setPaused(false);
     EXPECT_EQ(tap.swallowed.size(), 2);
 
-    EXPECT_FALSE(tap.keyDown(KeyCodes::space, ModifierKeys::rightCommand, false, true));
-    EXPECT_FALSE(tap.keyDown(KeyCodes::escape, ModifierKeys(), false, true));
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::space, ModifierKeys::rightSuper, false, true));
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::escape, ModifierKeys(), false, true));
     EXPECT_TRUE(events.isEmpty());
     EXPECT_FALSE(monitor.isActive());
 }
 
 TEST_F(HotkeyMonitorTest, RetriesUntilTheTapMayBeInstalledThenStops)
 {
-    tap.trusted = false;
+    tap.keyboardAccess = false;
     QSignalSpy installed(&monitor, &HotkeyMonitor::isInstalledChanged);
     monitor.start();
     EXPECT_FALSE(monitor.isInstalled());
 
-    tap.trusted = true;
-    tap.creationFails = true; // trusted, but the platform still refuses for a while
+    tap.keyboardAccess = true;
+    tap.creationFails = true; // allowed, but the platform still refuses for a while
     QTest::qWait(60);
     EXPECT_FALSE(monitor.isInstalled());
 
@@ -154,7 +154,7 @@ TEST_F(HotkeyMonitorTest, RetriesUntilTheTapMayBeInstalledThenStops)
 TEST_F(HotkeyMonitorTest, WakeUnlockAndALostTapInstallAgainAndEndTheHold)
 {
     startInstalled();
-    tap.modifiers(ModifierKeys::rightOption, kRightOptionKey);
+    tap.modifiers(ModifierKeys::rightAlt, kRightAltKey);
     ASSERT_TRUE(monitor.isActive());
 
     session.wake();
@@ -165,10 +165,10 @@ TEST_F(HotkeyMonitorTest, WakeUnlockAndALostTapInstallAgainAndEndTheHold)
     session.unlock();
     EXPECT_EQ(tap.installCount, 3);
 
-    tap.trusted = false; // the display went away with the tap
+    tap.keyboardAccess = false; // the display went away with the tap
     tap.loseHook();
     EXPECT_FALSE(monitor.isInstalled());
-    tap.trusted = true;
+    tap.keyboardAccess = true;
     QSignalSpy installed(&monitor, &HotkeyMonitor::isInstalledChanged);
     ASSERT_TRUE(installed.wait(1000));
     EXPECT_EQ(tap.installCount, 4);

@@ -1,12 +1,12 @@
 #include "shortcut/Shortcut.h"
 
-#include "shortcut/KeyCodes.h"
+#include "shortcut/StoredKeyCodes.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-const ModifierKeys kBothCommand(0xC0);
+const ModifierKeys kBothSuper(0xC0);
 const ModifierKeys kBothControl(0x3);
 
 Shortcut keyShortcut(quint16 code, const char* label, ModifierKeys modifiers)
@@ -40,13 +40,13 @@ INSTANTIATE_TEST_SUITE_P(
     Shortcuts, ShortcutLabel,
     ::testing::Values(
         LabelCase{Shortcut::defaultShortcut(), "Right ⌥", "Right Alt"},
-        LabelCase{keyShortcut(40, "K", ModifierKeys::leftControl | ModifierKeys::rightCommand), "⌃⌘K", "Ctrl+Super+K"},
-        LabelCase{keyShortcut(49, "Space", kBothCommand), "⌘Space", "Super+Space"},
+        LabelCase{keyShortcut(40, "K", ModifierKeys::leftControl | ModifierKeys::rightSuper), "⌃⌘K", "Ctrl+Super+K"},
+        LabelCase{keyShortcut(49, "Space", kBothSuper), "⌘Space", "Super+Space"},
         LabelCase{keyShortcut(96, "F5", ModifierKeys()), "F5", "F5"},
         LabelCase{modifierShortcut(ModifierKeys::fn | ModifierKeys::leftControl), "🌐 Fn + Left ⌃", "Fn + Left Ctrl"},
         LabelCase{modifierShortcut(ModifierKeys(0x30)), "⇧", "Shift"},
-        LabelCase{modifierShortcut(kBothControl | ModifierKeys::leftOption), "⌃ + Left ⌥", "Ctrl + Left Alt"},
-        LabelCase{modifierShortcut(ModifierKeys::leftCommand | ModifierKeys::rightOption), "Right ⌥ + Left ⌘",
+        LabelCase{modifierShortcut(kBothControl | ModifierKeys::leftAlt), "⌃ + Left ⌥", "Ctrl + Left Alt"},
+        LabelCase{modifierShortcut(ModifierKeys::leftSuper | ModifierKeys::rightAlt), "Right ⌥ + Left ⌘",
                   "Right Alt + Left Super"},
         // The label alone decides which form is used.
         LabelCase{Shortcut{49, std::nullopt, ModifierKeys::rightShift}, "Right ⇧", "Right Shift"}));
@@ -54,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ShortcutKeyName, TableFirstThenCharactersThenTheCode)
 {
     const auto& mac = PlatformVocabulary::forMacOS();
-    EXPECT_EQ(Shortcut::keyName(KeyCodes::space, QStringLiteral("x"), mac), QStringLiteral("Space"));
-    EXPECT_EQ(Shortcut::keyName(KeyCodes::escape, QString(), mac), QString::fromUtf8("⎋"));
+    EXPECT_EQ(Shortcut::keyName(StoredKeyCodes::space, QStringLiteral("x"), mac), QStringLiteral("Space"));
+    EXPECT_EQ(Shortcut::keyName(StoredKeyCodes::escape, QString(), mac), QString::fromUtf8("⎋"));
     EXPECT_EQ(Shortcut::keyName(90, QString(), mac), QStringLiteral("F20"));
     EXPECT_EQ(Shortcut::keyName(0, QStringLiteral("a"), mac), QStringLiteral("A"));
     EXPECT_EQ(Shortcut::keyName(40, QStringLiteral(" k\n"), mac), QStringLiteral("K"));
@@ -63,38 +63,37 @@ TEST(ShortcutKeyName, TableFirstThenCharactersThenTheCode)
     EXPECT_EQ(Shortcut::keyName(10, QString(), mac), QStringLiteral("Key 10"));
 
     const auto& pc = PlatformVocabulary::forLinux();
-    EXPECT_EQ(Shortcut::keyName(KeyCodes::escape, QString(), pc), QStringLiteral("Esc"));
+    EXPECT_EQ(Shortcut::keyName(StoredKeyCodes::escape, QString(), pc), QStringLiteral("Esc"));
     EXPECT_EQ(Shortcut::keyName(36, QStringLiteral("\r"), pc), QStringLiteral("Enter"));
 }
 
 TEST(ShortcutMatches, KeyShortcutsWantTheSameKindsOnEitherSide)
 {
-    const std::optional<quint16> space = KeyCodes::space;
-    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightCommand, space, kBothCommand));
-    EXPECT_TRUE(Shortcut::matches(ModifierKeys::leftCommand, space, kBothCommand));
-    EXPECT_FALSE(Shortcut::matches(ModifierKeys::leftCommand | ModifierKeys::leftShift, space, kBothCommand));
-    EXPECT_FALSE(Shortcut::matches(ModifierKeys(), space, kBothCommand));
-    EXPECT_TRUE(Shortcut::matches(ModifierKeys::leftCommand | ModifierKeys::fn, space, kBothCommand));
+    const std::optional<quint16> space = StoredKeyCodes::space;
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightSuper, space, kBothSuper));
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::leftSuper, space, kBothSuper));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys::leftSuper | ModifierKeys::leftShift, space, kBothSuper));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys(), space, kBothSuper));
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::leftSuper | ModifierKeys::fn, space, kBothSuper));
 
-    const ModifierKeys wantFn = kBothCommand | ModifierKeys::fn;
-    EXPECT_FALSE(Shortcut::matches(ModifierKeys::rightCommand, space, wantFn));
-    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightCommand | ModifierKeys::fn, space, wantFn));
+    const ModifierKeys wantFn = kBothSuper | ModifierKeys::fn;
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys::rightSuper, space, wantFn));
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightSuper | ModifierKeys::fn, space, wantFn));
 
     EXPECT_TRUE(Shortcut::matches(ModifierKeys(), quint16(96), ModifierKeys()));
 }
 
 TEST(ShortcutMatches, ModifierOnlyShortcutsWantExactlyTheSameKeys)
 {
-    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightOption, std::nullopt, ModifierKeys::rightOption));
-    EXPECT_FALSE(Shortcut::matches(ModifierKeys::leftOption, std::nullopt, ModifierKeys::rightOption));
-    EXPECT_FALSE(Shortcut::matches(ModifierKeys(0xC), std::nullopt, ModifierKeys::rightOption));
-    EXPECT_FALSE(
-        Shortcut::matches(ModifierKeys::rightOption | ModifierKeys::fn, std::nullopt, ModifierKeys::rightOption));
+    EXPECT_TRUE(Shortcut::matches(ModifierKeys::rightAlt, std::nullopt, ModifierKeys::rightAlt));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys::leftAlt, std::nullopt, ModifierKeys::rightAlt));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys(0xC), std::nullopt, ModifierKeys::rightAlt));
+    EXPECT_FALSE(Shortcut::matches(ModifierKeys::rightAlt | ModifierKeys::fn, std::nullopt, ModifierKeys::rightAlt));
 }
 
 TEST(ShortcutKinds, FillBothSidesAndDropFn)
 {
-    EXPECT_EQ(Shortcut::kindsOf(ModifierKeys::rightCommand | ModifierKeys::leftShift | ModifierKeys::fn),
+    EXPECT_EQ(Shortcut::kindsOf(ModifierKeys::rightSuper | ModifierKeys::leftShift | ModifierKeys::fn),
               ModifierKeys(0xF0));
     EXPECT_EQ(Shortcut::kindsOf(ModifierKeys::fn), ModifierKeys());
     EXPECT_EQ(Shortcut::kindsOf(ModifierKeys(0xFF)), ModifierKeys(0xFF));
@@ -104,7 +103,7 @@ TEST(ShortcutJson, DecodesTheStoredForms)
 {
     EXPECT_EQ(Shortcut::fromJson(R"({"modifiers":8})"), Shortcut::defaultShortcut());
     EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":49,"keyLabel":"Space","modifiers":192})"),
-              keyShortcut(49, "Space", kBothCommand));
+              keyShortcut(49, "Space", kBothSuper));
     EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":49})"), std::nullopt);
     EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":70000,"modifiers":8})"), std::nullopt);
     EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":1.5,"modifiers":8})"), std::nullopt);
@@ -126,9 +125,9 @@ TEST(ShortcutJson, WritesOnlyWhatIsSetAndRoundTrips)
 
 TEST(ModifierKeysFlags, TakeOnlyTheSideBitsAndFn)
 {
-    EXPECT_EQ(ModifierKeys::fromEventFlags(0x40), ModifierKeys::rightOption);
+    EXPECT_EQ(ModifierKeys::fromEventFlags(0x40), ModifierKeys::rightAlt);
     EXPECT_EQ(ModifierKeys::fromEventFlags(0x2000 | 0x1), kBothControl);
-    EXPECT_EQ(ModifierKeys::fromEventFlags(0x800000 | 0x10), ModifierKeys::fn | ModifierKeys::rightCommand);
+    EXPECT_EQ(ModifierKeys::fromEventFlags(0x800000 | 0x10), ModifierKeys::fn | ModifierKeys::rightSuper);
     EXPECT_EQ(ModifierKeys::fromEventFlags(0x2 | 0x4 | 0x8 | 0x20), ModifierKeys(0x30 | 0x40 | 0x4));
     // Device-independent kind bits, Caps Lock and the keypad bit are ignored.
     EXPECT_EQ(ModifierKeys::fromEventFlags(0x100000 | 0x80000 | 0x10000 | 0x200000), ModifierKeys());

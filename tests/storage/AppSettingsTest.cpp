@@ -3,8 +3,8 @@
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeSecretStore.h"
 #include "storage/DebugLogFile.h"
+#include "storage/DesktopSettings.h"
 #include "storage/KeyStore.h"
-#include "storage/MacSettings.h"
 
 #include <QFile>
 #include <QMetaProperty>
@@ -87,7 +87,7 @@ TEST_F(SettingsTest, AnEmptyStoreYieldsTheDefaults)
     EXPECT_TRUE(app.dismissedSuggestions().isEmpty());
     EXPECT_EQ(app.keysVersion(), 0);
 
-    MacSettings mac(*m_store, m_appearance);
+    DesktopSettings mac(*m_store, m_appearance);
     EXPECT_EQ(mac.shortcut(), Shortcut::defaultShortcut());
     EXPECT_EQ(mac.shortcut().modifiers.rawValue(), 8u);
     EXPECT_TRUE(mac.shortcut().isModifierOnly());
@@ -105,7 +105,7 @@ struct StoredValue
 {
     const char* name;
     QByteArray line;
-    std::function<void(const AppSettings&, const MacSettings&)> expect;
+    std::function<void(const AppSettings&, const DesktopSettings&)> expect;
 
     friend void PrintTo(const StoredValue& value, std::ostream* out) { *out << value.line.toStdString(); }
 };
@@ -117,44 +117,48 @@ TEST_P(StoredValueTest, ReadsWithItsOwnFallback)
 {
     QSettings& store = storeWithText(GetParam().line);
     const AppSettings app(store, *m_keys);
-    const MacSettings mac(store, m_appearance);
+    const DesktopSettings mac(store, m_appearance);
     GetParam().expect(app, mac);
 }
 
 const StoredValue kStoredValues[] = {
     {"ModelOnlyOpusExactly", "cleanupModel=Opus",
-     [](const AppSettings& app, const MacSettings&) { EXPECT_EQ(app.cleanupModel(), CleanupModel::haiku); }},
+     [](const AppSettings& app, const DesktopSettings&) { EXPECT_EQ(app.cleanupModel(), CleanupModel::haiku); }},
     {"UnknownProvider", "provider=deepgram",
-     [](const AppSettings& app, const MacSettings&) { EXPECT_EQ(app.provider(), TranscriptionProvider::assemblyAI); }},
+     [](const AppSettings& app, const DesktopSettings&) {
+         EXPECT_EQ(app.provider(), TranscriptionProvider::assemblyAI);
+     }},
     {"UnknownRetention", "historyRetention=year",
-     [](const AppSettings& app, const MacSettings&) { EXPECT_EQ(app.historyRetention(), HistoryRetention::forever); }},
+     [](const AppSettings& app, const DesktopSettings&) {
+         EXPECT_EQ(app.historyRetention(), HistoryRetention::forever);
+     }},
     {"TextUnderTrueDefaultBoolean", "cleanupEnabled=no\ninteractionSounds=0",
-     [](const AppSettings& app, const MacSettings&) {
+     [](const AppSettings& app, const DesktopSettings&) {
          EXPECT_TRUE(app.cleanupEnabled());
          EXPECT_TRUE(app.interactionSounds());
      }},
     {"TextUnderFalseDefaultBoolean", "aiSharingAllowed=yes\npreferBuiltInMic=1",
-     [](const AppSettings& app, const MacSettings&) {
+     [](const AppSettings& app, const DesktopSettings&) {
          EXPECT_FALSE(app.aiSharingAllowed());
          EXPECT_FALSE(app.preferBuiltInMic());
      }},
     {"OneElementList", "vocabulary=Kubernetes\ndismissedSuggestions=teh",
-     [](const AppSettings& app, const MacSettings&) {
+     [](const AppSettings& app, const DesktopSettings&) {
          EXPECT_EQ(app.vocabulary(), QStringList{QStringLiteral("Kubernetes")});
          EXPECT_EQ(app.dismissedSuggestions(), QStringList{QStringLiteral("teh")});
      }},
     {"BlobUnderList", "vocabulary=@ByteArray(abc)",
-     [](const AppSettings& app, const MacSettings&) { EXPECT_TRUE(app.vocabulary().isEmpty()); }},
+     [](const AppSettings& app, const DesktopSettings&) { EXPECT_TRUE(app.vocabulary().isEmpty()); }},
     {"EmptyLanguageIsAutomatic", "pinnedLanguage=",
-     [](const AppSettings& app, const MacSettings&) { EXPECT_EQ(app.pinnedLanguage(), std::nullopt); }},
+     [](const AppSettings& app, const DesktopSettings&) { EXPECT_EQ(app.pinnedLanguage(), std::nullopt); }},
     {"ListUnderLanguage", "pinnedLanguage=en, fr",
-     [](const AppSettings& app, const MacSettings&) { EXPECT_EQ(app.pinnedLanguage(), std::nullopt); }},
+     [](const AppSettings& app, const DesktopSettings&) { EXPECT_EQ(app.pinnedLanguage(), std::nullopt); }},
     {"TextUnderShortcut", "shortcut={\\\"modifiers\\\":4}",
-     [](const AppSettings&, const MacSettings& mac) { EXPECT_EQ(mac.shortcut(), Shortcut::defaultShortcut()); }},
+     [](const AppSettings&, const DesktopSettings& mac) { EXPECT_EQ(mac.shortcut(), Shortcut::defaultShortcut()); }},
     {"UndecodableShortcut", "shortcut=@ByteArray({\\\"keyCode\\\":49})",
-     [](const AppSettings&, const MacSettings& mac) { EXPECT_EQ(mac.shortcut(), Shortcut::defaultShortcut()); }},
+     [](const AppSettings&, const DesktopSettings& mac) { EXPECT_EQ(mac.shortcut(), Shortcut::defaultShortcut()); }},
     {"UnknownTriggerAndAppearance", "triggerMode=Toggle\nappearance=purple",
-     [](const AppSettings&, const MacSettings& mac) {
+     [](const AppSettings&, const DesktopSettings& mac) {
          EXPECT_EQ(mac.triggerMode(), TriggerMode::holdOrTap);
          EXPECT_EQ(mac.appearance(), AppearanceSetting::system);
      }},
@@ -181,7 +185,7 @@ class FieldTest : public SettingsTest, public ::testing::WithParamInterface<Fiel
 TEST_P(FieldTest, WritesThroughAlwaysAndSignalsOnlyAChange)
 {
     AppSettings app(*m_store, *m_keys);
-    MacSettings mac(*m_store, m_appearance);
+    DesktopSettings mac(*m_store, m_appearance);
     QObject* object = app.metaObject()->indexOfProperty(GetParam().property) >= 0 ? static_cast<QObject*>(&app)
                                                                                   : static_cast<QObject*>(&mac);
     const QMetaProperty property =
@@ -204,7 +208,7 @@ TEST_P(FieldTest, WritesThroughAlwaysAndSignalsOnlyAChange)
     // The next start reads back what was written.
     QSettings& next = reopen();
     AppSettings nextApp(next, *m_keys);
-    MacSettings nextMac(next, m_appearance);
+    DesktopSettings nextMac(next, m_appearance);
     QObject* nextObject = object == &app ? static_cast<QObject*>(&nextApp) : static_cast<QObject*>(&nextMac);
     EXPECT_EQ(property.read(nextObject), GetParam().other);
 }
@@ -240,7 +244,7 @@ TEST_F(SettingsTest, OptionalFieldsSetToNoneRemoveTheirKeys)
 {
     {
         AppSettings app(*m_store, *m_keys);
-        MacSettings mac(*m_store, m_appearance);
+        DesktopSettings mac(*m_store, m_appearance);
         app.setPinnedLanguage(QStringLiteral("de"));
         mac.setInputDeviceUID(QStringLiteral("alsa_input.usb"));
         QSignalSpy languageChanges(&app, &AppSettings::pinnedLanguageChanged);
@@ -257,9 +261,9 @@ TEST_F(SettingsTest, OptionalFieldsSetToNoneRemoveTheirKeys)
 
 TEST_F(SettingsTest, EveryAppearanceAssignmentIsApplied)
 {
-    MacSettings mac(*m_store, m_appearance);
+    DesktopSettings mac(*m_store, m_appearance);
     mac.applyAppearance();
-    QSignalSpy changes(&mac, &MacSettings::appearanceChanged);
+    QSignalSpy changes(&mac, &DesktopSettings::appearanceChanged);
     mac.setAppearance(AppearanceSetting::dark);
     mac.setAppearance(AppearanceSetting::dark);
     EXPECT_EQ(m_appearance.applied,

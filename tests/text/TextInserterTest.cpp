@@ -1,8 +1,8 @@
 #include "text/TextInserter.h"
 
 #include "fakes/FakeAccessibility.h"
+#include "fakes/FakeClipboard.h"
 #include "fakes/FakeKeystrokePoster.h"
-#include "fakes/FakePasteboard.h"
 #include "fakes/FakeWorkspace.h"
 #include "storage/DebugLogFile.h"
 #include "storage/VellLog.h"
@@ -104,7 +104,7 @@ TEST(TerminalTest, KnownTerminalClassesInAnyCase)
 
 constexpr qint32 kEditorPid = 4242;
 
-const PasteboardContents kTextAndImage = {
+const ClipboardContents kTextAndImage = {
     {QStringLiteral("text/plain"), QByteArrayLiteral("earlier copy")},
     {QStringLiteral("image/png"), QByteArrayLiteral("\x89PNG\r\n\x1a\n-not-really")},
 };
@@ -115,21 +115,21 @@ protected:
     void SetUp() override
     {
         workspace.frontmost = RunningApplication{kEditorPid, QStringLiteral("Editor"), QStringLiteral("Editor")};
-        pasteboard.contents = kTextAndImage;
+        clipboard.contents = kTextAndImage;
         poster.onPaste = [this] {
-            textAtPaste = pasteboard.text();
-            visibilityAtPaste = pasteboard.visibility;
+            textAtPaste = clipboard.text();
+            visibilityAtPaste = clipboard.visibility;
         };
     }
 
     FakeWorkspace workspace;
-    FakePasteboard pasteboard;
+    FakeClipboard clipboard;
     FakeAccessibility accessibility;
     FakeKeystrokePoster poster;
-    TextInserter inserter{workspace, pasteboard, accessibility, poster, 60ms};
+    TextInserter inserter{workspace, clipboard, accessibility, poster, 60ms};
     QSignalSpy checked{&inserter, &TextInserter::restoreChecked};
     QString textAtPaste;
-    Pasteboard::Visibility visibilityAtPaste = Pasteboard::Visibility::normal;
+    Clipboard::Visibility visibilityAtPaste = Clipboard::Visibility::normal;
 };
 
 TEST_F(TextInserterTest, PastesConcealedTextWithTheSpaceTheCaretNeeds)
@@ -137,7 +137,7 @@ TEST_F(TextInserterTest, PastesConcealedTextWithTheSpaceTheCaretNeeds)
     accessibility.before = U'o';
     EXPECT_EQ(inserter.insert(QStringLiteral("world"), kEditorPid), InsertOutcome{});
     EXPECT_EQ(textAtPaste, QStringLiteral(" world"));
-    EXPECT_EQ(visibilityAtPaste, Pasteboard::Visibility::concealed);
+    EXPECT_EQ(visibilityAtPaste, Clipboard::Visibility::concealed);
     EXPECT_EQ(accessibility.askedPids, QList<qint32>{kEditorPid});
     EXPECT_EQ(poster.pastes, QList<bool>{false});
 
@@ -181,8 +181,8 @@ TEST_F(TextInserterTest, AnotherAppInFrontLeavesTheClipboardUntouched)
     EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
               (InsertOutcome{InsertOutcome::Kind::frontmostChanged, std::nullopt}));
 
-    EXPECT_EQ(pasteboard.contents, kTextAndImage);
-    EXPECT_EQ(pasteboard.changes, 0u);
+    EXPECT_EQ(clipboard.contents, kTextAndImage);
+    EXPECT_EQ(clipboard.changes, 0u);
     EXPECT_TRUE(poster.pastes.isEmpty());
 }
 
@@ -194,7 +194,7 @@ TEST_F(TextInserterTest, HeldKeyboardIsReportedAndNothingIsTyped)
     workspace.grab = KeyboardGrab{};
     EXPECT_EQ(inserter.insert(QStringLiteral("hello"), kEditorPid),
               (InsertOutcome{InsertOutcome::Kind::keyboardGrabbed, std::nullopt}));
-    EXPECT_EQ(pasteboard.changes, 0u);
+    EXPECT_EQ(clipboard.changes, 0u);
     EXPECT_TRUE(poster.pastes.isEmpty());
     EXPECT_TRUE(accessibility.askedPids.isEmpty());
 }
@@ -202,29 +202,29 @@ TEST_F(TextInserterTest, HeldKeyboardIsReportedAndNothingIsTyped)
 TEST_F(TextInserterTest, PreviousContentsComeBackAfterTheDelay)
 {
     inserter.insert(QStringLiteral("dictated"), kEditorPid);
-    EXPECT_EQ(pasteboard.text(), QStringLiteral("dictated"));
+    EXPECT_EQ(clipboard.text(), QStringLiteral("dictated"));
     ASSERT_TRUE(checked.wait(2000));
     EXPECT_EQ(checked.takeFirst().at(0).toBool(), true);
-    EXPECT_EQ(pasteboard.contents, kTextAndImage);
+    EXPECT_EQ(clipboard.contents, kTextAndImage);
 }
 
 TEST_F(TextInserterTest, EmptyClipboardIsEmptyAgain)
 {
-    pasteboard.contents.clear();
+    clipboard.contents.clear();
     inserter.insert(QStringLiteral("dictated"), kEditorPid);
     EXPECT_EQ(textAtPaste, QStringLiteral("dictated"));
     ASSERT_TRUE(checked.wait(2000));
-    EXPECT_TRUE(pasteboard.contents.isEmpty());
+    EXPECT_TRUE(clipboard.contents.isEmpty());
 }
 
 TEST_F(TextInserterTest, NewerCopyIsNotOverwritten)
 {
     inserter.insert(QStringLiteral("dictated"), kEditorPid);
-    const PasteboardContents newer = {{QStringLiteral("text/plain"), QByteArrayLiteral("copied meanwhile")}};
-    pasteboard.copy(newer);
+    const ClipboardContents newer = {{QStringLiteral("text/plain"), QByteArrayLiteral("copied meanwhile")}};
+    clipboard.copy(newer);
     ASSERT_TRUE(checked.wait(2000));
     EXPECT_EQ(checked.takeFirst().at(0).toBool(), false);
-    EXPECT_EQ(pasteboard.contents, newer);
+    EXPECT_EQ(clipboard.contents, newer);
 }
 
 TEST_F(TextInserterTest, QuickInsertionsInARowRestoreTheUsersClipboard)
@@ -233,20 +233,20 @@ TEST_F(TextInserterTest, QuickInsertionsInARowRestoreTheUsersClipboard)
     inserter.insert(QStringLiteral("second"), kEditorPid);
     EXPECT_EQ(textAtPaste, QStringLiteral("second"));
     ASSERT_TRUE(checked.wait(2000));
-    EXPECT_EQ(pasteboard.contents, kTextAndImage);
+    EXPECT_EQ(clipboard.contents, kTextAndImage);
     // One check for the pair, not one per insertion.
     EXPECT_FALSE(checked.wait(200));
-    EXPECT_EQ(pasteboard.restores, 1);
+    EXPECT_EQ(clipboard.restores, 1);
 }
 
 TEST_F(TextInserterTest, FailuresLeaveThePreviousContents)
 {
     poster.fails = true;
     EXPECT_EQ(inserter.insert(QStringLiteral("dictated"), kEditorPid).kind, InsertOutcome::Kind::pasteFailed);
-    EXPECT_EQ(pasteboard.contents, kTextAndImage);
+    EXPECT_EQ(clipboard.contents, kTextAndImage);
 
     poster.fails = false;
-    pasteboard.refusesWrites = true;
+    clipboard.refusesWrites = true;
     EXPECT_EQ(inserter.insert(QStringLiteral("dictated"), kEditorPid).kind, InsertOutcome::Kind::pasteFailed);
     EXPECT_TRUE(poster.pastes.isEmpty());
     EXPECT_FALSE(checked.wait(200));
@@ -259,10 +259,10 @@ TEST(TextInserterLogTest, NeverHoldsTheDictatedWords)
     const VellLog log("insert", &file);
     FakeWorkspace workspace;
     workspace.frontmost = RunningApplication{kEditorPid, QStringLiteral("Editor"), std::nullopt};
-    FakePasteboard pasteboard;
+    FakeClipboard clipboard;
     FakeAccessibility accessibility;
     FakeKeystrokePoster poster;
-    TextInserter inserter(workspace, pasteboard, accessibility, poster, 10ms, &log);
+    TextInserter inserter(workspace, clipboard, accessibility, poster, 10ms, &log);
     QSignalSpy checked(&inserter, &TextInserter::restoreChecked);
 
     inserter.insert(QStringLiteral("my secret plans"), kEditorPid);

@@ -131,9 +131,9 @@ constexpr std::pair<uint8_t, uint16_t> kTable[] = {
 };
 
 constexpr std::pair<uint8_t, ModifierKeys> kModifiers[] = {
-    {37, ModifierKeys::leftControl},  {105, ModifierKeys::rightControl}, {64, ModifierKeys::leftOption},
-    {108, ModifierKeys::rightOption}, {50, ModifierKeys::leftShift},     {62, ModifierKeys::rightShift},
-    {133, ModifierKeys::leftCommand}, {134, ModifierKeys::rightCommand},
+    {37, ModifierKeys::leftControl}, {105, ModifierKeys::rightControl}, {64, ModifierKeys::leftAlt},
+    {108, ModifierKeys::rightAlt},   {50, ModifierKeys::leftShift},     {62, ModifierKeys::rightShift},
+    {133, ModifierKeys::leftSuper},  {134, ModifierKeys::rightSuper},
 };
 
 constexpr uint8_t kCapsLock = 66;
@@ -177,11 +177,11 @@ uint8_t leftKeyOf(ModifierKind kind)
     switch (kind) {
     case ModifierKind::control:
         return 37;
-    case ModifierKind::option:
+    case ModifierKind::alt:
         return 64;
     case ModifierKind::shift:
         return 50;
-    case ModifierKind::command:
+    case ModifierKind::super:
         return 133;
     }
     return 37;

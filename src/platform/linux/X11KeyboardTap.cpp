@@ -19,11 +19,11 @@ uint16_t x11Mask(ModifierKind kind)
     switch (kind) {
     case ModifierKind::control:
         return XCB_MOD_MASK_CONTROL;
-    case ModifierKind::option:
+    case ModifierKind::alt:
         return XCB_MOD_MASK_1;
     case ModifierKind::shift:
         return XCB_MOD_MASK_SHIFT;
-    case ModifierKind::command:
+    case ModifierKind::super:
         return XCB_MOD_MASK_4;
     }
     return 0;
@@ -56,7 +56,7 @@ X11KeyboardTap::~X11KeyboardTap()
     remove();
 }
 
-bool X11KeyboardTap::isTrusted() const
+bool X11KeyboardTap::hasKeyboardAccess() const
 {
     auto probe = XcbConnection::open();
     return probe && probe->xinputOpcode().has_value();

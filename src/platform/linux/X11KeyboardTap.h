@@ -25,7 +25,7 @@ public:
     ~X11KeyboardTap() override;
 
     // An X server answers and has XInput 2.2.
-    bool isTrusted() const override;
+    bool hasKeyboardAccess() const override;
     bool install(Handler handler) override;
     void remove() override;
     bool isInstalled() const override { return m_monitor != nullptr; }

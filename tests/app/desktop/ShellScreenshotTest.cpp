@@ -1,24 +1,24 @@
 #include "Screenshots.h"
-#include "app/HUDPanel.h"
-#include "app/LevelBars.h"
-#include "app/MenuBarItem.h"
 #include "app/ShellFixture.h"
+#include "app/panel/HUDPanel.h"
+#include "app/panel/LevelBars.h"
+#include "app/tray/TrayItem.h"
 
 #include <QScreen>
 
 namespace {
 
 using namespace std::chrono_literals;
-using State = MacDictationController::State;
+using State = DictationController::State;
 
 const QRgb kCard = qRgb(28, 28, 30);
 
 class ShellScreenshotTest : public ShellFixture
 {
 protected:
-    VellMacApp& makeSlow()
+    VellApp& makeSlow()
     {
-        VellMacAppOptions chosen = options();
+        VellAppOptions chosen = options();
         chosen.controller.timings.flushLimit = 5000ms;
         chosen.controller.timings.noticeTime = 5000ms;
         chosen.controller.timings.clipboardNoticeTime = 5000ms;
@@ -94,8 +94,8 @@ TEST_F(ShellScreenshotTest, PanelAndDropDownAsTheUserSeesThem)
         app->history().add(entry);
     }
     const QRect icon(free.right() - 30, free.top(), 24, 24);
-    app->menuBarItem().open(icon);
-    MenuContent& content = app->menuBarItem().content();
+    app->trayItem().open(icon);
+    TrayMenu& content = app->trayItem().content();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&content));
     ASSERT_TRUE(content.geometry().top() > icon.bottom());
     ASSERT_LE(content.geometry().right(), free.right());
@@ -109,7 +109,7 @@ TEST_F(ShellScreenshotTest, PanelAndDropDownAsTheUserSeesThem)
         3000);
     Screenshots::save(menu, QStringLiteral("drop-down.png"));
     EXPECT_TRUE(drawn);
-    EXPECT_EQ(menu.width(), MenuContent::kWidth);
+    EXPECT_EQ(menu.width(), TrayMenu::kWidth);
     EXPECT_GT(menu.height(), 300);
     content.hide();
 }

@@ -1,10 +1,10 @@
-#include "WindowsFixture.h"
-#include "app/AppWindows.h"
-#include "app/ConsentSheet.h"
-#include "app/HistoryWindow.h"
-#include "app/SettingsWindow.h"
-#include "app/SetupWindow.h"
-#include "app/UsageStatsView.h"
+#include "app/windows/AppWindows.h"
+#include "app/windows/WindowsFixture.h"
+#include "app/windows/consent/ConsentSheet.h"
+#include "app/windows/history/HistoryWindow.h"
+#include "app/windows/history/UsageStatsView.h"
+#include "app/windows/settings/SettingsWindow.h"
+#include "app/windows/setup/SetupWindow.h"
 
 #include <QPushButton>
 

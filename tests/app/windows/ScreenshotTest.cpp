@@ -1,14 +1,14 @@
-#include "WindowsFixture.h"
-#include "app/ConsentSheet.h"
-#include "app/DeleteAllDialog.h"
-#include "app/DictionaryTab.h"
-#include "app/HistoryWindow.h"
-#include "app/PaletteAppearance.h"
-#include "app/PrivacyTab.h"
-#include "app/SettingsWindow.h"
-#include "app/SetupWindow.h"
-#include "app/ShortcutRecorderButton.h"
-#include "app/UsageStatsView.h"
+#include "app/shell/PaletteAppearance.h"
+#include "app/windows/WindowsFixture.h"
+#include "app/windows/consent/ConsentSheet.h"
+#include "app/windows/history/DeleteAllDialog.h"
+#include "app/windows/history/HistoryWindow.h"
+#include "app/windows/history/UsageStatsView.h"
+#include "app/windows/settings/DictionaryTab.h"
+#include "app/windows/settings/PrivacyTab.h"
+#include "app/windows/settings/SettingsWindow.h"
+#include "app/windows/settings/ShortcutRecorderButton.h"
+#include "app/windows/setup/SetupWindow.h"
 #include "storage/PrivateFiles.h"
 
 #include <QComboBox>
@@ -121,7 +121,7 @@ protected:
             microphone.current = MicrophonePermission::Status::granted;
         }
         {
-            tap.trusted = false;
+            tap.keyboardAccess = false;
             microphone.current = MicrophonePermission::Status::denied;
             SettingsWindow window(services(), {});
             const QStringList tabs{u"general"_qs, u"transcription"_qs, u"cleanup"_qs, u"dictionary"_qs, u"privacy"_qs};
@@ -129,7 +129,7 @@ protected:
                 window.tabs()->setCurrentIndex(tab);
                 capture(window, u"settings-"_qs + tabs[tab]);
             }
-            tap.trusted = true;
+            tap.keyboardAccess = true;
             microphone.current = MicrophonePermission::Status::granted;
             window.permissions().refresh();
             window.tabs()->setCurrentIndex(0);

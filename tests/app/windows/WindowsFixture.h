@@ -1,22 +1,22 @@
 #pragma once
 
-#include "app/WindowServices.h"
-#include "control/MacDictationController.h"
+#include "app/windows/WindowServices.h"
+#include "control/DictationController.h"
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeClipboard.h"
 #include "fakes/FakeDesktop.h"
 #include "fakes/FakeKeyboardTap.h"
 #include "fakes/FakeKeystrokePoster.h"
 #include "fakes/FakeMicrophonePermission.h"
-#include "fakes/FakePasteboard.h"
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeSoundPlayer.h"
 #include "fakes/FakeWorkspace.h"
 #include "storage/AppSettings.h"
+#include "storage/DesktopSettings.h"
 #include "storage/KeyStore.h"
-#include "storage/MacSettings.h"
 #include "support/LocalHttpServer.h"
 
 #include <QApplication>
@@ -55,7 +55,7 @@ protected:
 
         DictationControllerOptions options;
         options.dataFolder = dir.path();
-        controller = std::make_unique<MacDictationController>(settings, macSettings, history, platform(), options);
+        controller = std::make_unique<DictationController>(settings, desktopSettings, history, platform(), options);
     }
 
     void TearDown() override
@@ -67,7 +67,7 @@ protected:
 
     WindowServices services()
     {
-        WindowServices made{*controller, tap, microphone, pasteboard, preferences, &keys};
+        WindowServices made{*controller, tap, microphone, clipboard, preferences, &keys};
         made.permissionPoll = std::chrono::milliseconds(20);
         made.openUrl = [this](const QUrl& url) {
             opened.append(url);
@@ -86,7 +86,7 @@ protected:
     }
 
     LocalHttpServer keyServer;
-    std::unique_ptr<MacDictationController> controller;
+    std::unique_ptr<DictationController> controller;
 
     QList<QUrl> opened;
     bool opens = true;

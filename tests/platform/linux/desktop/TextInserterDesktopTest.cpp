@@ -2,7 +2,7 @@
 #include "WindowManager.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/PostedKeystrokes.h"
-#include "platform/linux/QtPasteboard.h"
+#include "platform/linux/QtClipboard.h"
 #include "platform/linux/X11KeystrokePoster.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XcbConnection.h"
@@ -173,11 +173,11 @@ protected:
     }
 
     X11Workspace workspace;
-    QtPasteboard pasteboard{*QGuiApplication::clipboard()};
+    QtClipboard clipboard{*QGuiApplication::clipboard()};
     AtspiAccessibility accessibility;
     PostedKeystrokes posted;
     X11KeystrokePoster poster{posted};
-    TextInserter inserter{workspace, pasteboard, accessibility, poster};
+    TextInserter inserter{workspace, clipboard, accessibility, poster};
     QSignalSpy checked{&inserter, &TextInserter::restoreChecked};
 };
 
@@ -285,7 +285,7 @@ TEST_F(TextInserterDesktopTest, SwitchedWindowIsNotPastedInto)
     ASSERT_TRUE(isInFront(first));
     const auto target = inserter.captureTarget();
     ASSERT_TRUE(target);
-    EXPECT_EQ(target->bundleID, QStringLiteral("Field-one"));
+    EXPECT_EQ(target->windowClass, QStringLiteral("Field-one"));
     first.copy(QStringLiteral("earlier copy"));
 
     TextFieldProcess second({QStringLiteral("--class"), QStringLiteral("Other-app")});

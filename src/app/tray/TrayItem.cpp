@@ -1,0 +1,279 @@
+#include "app/tray/TrayItem.h"
+
+#include "app/shell/AboutDialog.h"
+#include "app/shell/Updater.h"
+#include "app/shell/WindowPresenter.h"
+#include "app/widgets/SymbolIcon.h"
+#include "platform/Clipboard.h"
+#include "storage/DesktopSettings.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+
+using Row = TrayMenuModel::Row;
+using Kind = TrayMenuModel::Row::Kind;
+using Action = TrayMenuModel::Action;
+
+namespace {
+
+// A click on the icon that closed the drop-down must not open it again.
+constexpr qint64 kReopenGuardMs = 300;
+
+} // namespace
+
+TrayItem::TrayItem(DictationController& controller, WindowPresenter& windows, Updater& updater, Clipboard& clipboard,
+                   const PlatformVocabulary& words, QObject* parent)
+    : QObject(parent), m_controller(controller), m_windows(windows), m_updater(updater), m_clipboard(clipboard),
+      m_words(words)
+{
+    m_rowsTimer.setSingleShot(true);
+    m_rowsTimer.setInterval(0);
+    connect(&m_rowsTimer, &QTimer::timeout, this, &TrayItem::refreshRows);
+    const auto rowsChanged = [this] { m_rowsTimer.start(); };
+    const auto lookChanged = [this] { refreshIcon(); };
+
+    connect(&controller, &DictationController::stateChanged, this, lookChanged);
+    connect(&controller, &DictationController::levelStepChanged, this, lookChanged);
+    connect(&controller, &DictationController::keyboardGrabAppChanged, this, lookChanged);
+    connect(&controller, &DictationController::unseenFailureChanged, this, lookChanged);
+    connect(&controller.hotkey(), &HotkeyMonitor::isInstalledChanged, this, lookChanged);
+
+    connect(&controller, &DictationController::stateChanged, this, rowsChanged);
+    connect(&controller, &DictationController::keyboardGrabAppChanged, this, rowsChanged);
+    connect(&controller, &DictationController::unseenFailureChanged, this, [this] {
+        m_unpastedCopied = false;
+        m_rowsTimer.start();
+    });
+    connect(&controller.hotkey(), &HotkeyMonitor::isInstalledChanged, this, rowsChanged);
+    connect(&controller.history(), &HistoryStore::entriesChanged, this, rowsChanged);
+    connect(&controller.usage(), &UsageLog::recordsChanged, this, rowsChanged);
+    connect(&controller.desktopSettings(), &DesktopSettings::shortcutChanged, this, rowsChanged);
+
+    connect(&m_content, &TrayMenu::triggered, this, &TrayItem::perform);
+    connect(&m_content, &TrayMenu::hidden, this, [this] { m_contentHiddenAt.start(); });
+    connect(&m_menu, &QMenu::aboutToShow, this, &TrayItem::fillPlainMenu);
+    connect(&m_tray, &QSystemTrayIcon::activated, this, &TrayItem::onActivated);
+    m_tray.setContextMenu(&m_menu);
+
+    refreshIcon();
+    refreshRows();
+}
+
+TrayItem::~TrayItem()
+{
+    delete m_about.data();
+}
+
+void TrayItem::show()
+{
+    m_tray.show();
+    // The tray may only now have said how big its icons are.
+    refreshIcon();
+}
+
+TrayIcon::Look TrayItem::look() const
+{
+    return {m_controller.state(), m_controller.levelStep(), TrayMenuModel::needsAttention(m_controller)};
+}
+
+QString TrayItem::accessibleLabel() const
+{
+    return TrayIcon::accessibleLabel(look().needsAttention);
+}
+
+QList<Row> TrayItem::rows() const
+{
+    TrayMenuModel::Inputs inputs = TrayMenuModel::snapshot(m_controller, m_words);
+    inputs.copiedEntry = m_copiedEntry;
+    inputs.unpastedCopied = m_unpastedCopied;
+    return TrayMenuModel::rows(inputs);
+}
+
+AboutDialog* TrayItem::aboutDialog() const
+{
+    return m_about.data();
+}
+
+void TrayItem::refreshIcon()
+{
+    const TrayIcon::Look current = look();
+    const int side = m_tray.geometry().isValid() ? qMin(m_tray.geometry().width(), m_tray.geometry().height()) : 0;
+    if (m_shownLook == current && side == m_iconSide)
+        return;
+    m_shownLook = current;
+    m_iconSide = side;
+    m_tray.setIcon(TrayIcon::icon(current, side));
+    m_tray.setToolTip(TrayIcon::accessibleLabel(current.needsAttention));
+    Q_EMIT iconChanged();
+}
+
+void TrayItem::refreshRows()
+{
+    m_content.setRows(rows(), m_controller.unseenFailure());
+    if (m_menu.isVisible())
+        fillPlainMenu();
+}
+
+void TrayItem::fillPlainMenu()
+{
+    m_menu.clear();
+    QMenu* more = nullptr;
+    const auto disabled = [this](const QString& text, const QIcon& icon = {}) {
+        QAction* action = m_menu.addAction(icon, text);
+        action->setEnabled(false);
+        return action;
+    };
+    const std::optional<DictationController::UnpastedDictation> failure = m_controller.unseenFailure();
+    for (const Row& row : rows()) {
+        switch (row.kind) {
+        case Kind::title:
+        case Kind::caption:
+        case Kind::summary:
+        case Kind::hint:
+            disabled(row.text);
+            break;
+        case Kind::warning:
+            disabled(row.text,
+                     SymbolIcon::icon(row.symbol == TrayMenuModel::Symbol::lock ? SymbolIcon::Kind::lockFilled
+                                                                                : SymbolIcon::Kind::warningFilled,
+                                      m_menu.palette().color(QPalette::WindowText)));
+            break;
+        case Kind::unpasted:
+            m_menu.addSeparator();
+            disabled(row.text,
+                     SymbolIcon::icon(SymbolIcon::Kind::notice, m_menu.palette().color(QPalette::WindowText)));
+            if (failure) {
+                disabled(m_menu.fontMetrics().elidedText(TrayMenuModel::oneLine(failure->text), Qt::ElideRight, 320));
+                disabled(failure->reason);
+            }
+            connect(m_menu.addAction(row.copied ? QStringLiteral("Copied") : QStringLiteral("Copy")),
+                    &QAction::triggered, this, [this] {
+                        perform(Row{Kind::unpasted, {}, {}, Action::copyUnpasted});
+                    });
+            connect(m_menu.addAction(QStringLiteral("Dismiss")), &QAction::triggered, this, [this] {
+                perform(Row{Kind::unpasted, {}, {}, Action::dismissUnpasted});
+            });
+            break;
+        case Kind::heading:
+            m_menu.addSection(row.text);
+            break;
+        case Kind::recent: {
+            QAction* action = m_menu.addAction(m_menu.fontMetrics()
+                                                   .elidedText(row.text, Qt::ElideRight, 320)
+                                                   .replace(QLatin1Char('&'), QStringLiteral("&&")));
+            action->setCheckable(row.copied);
+            action->setChecked(row.copied);
+            connect(action, &QAction::triggered, this, [this, row] { perform(row); });
+            break;
+        }
+        case Kind::more:
+            m_menu.addSeparator();
+            more = m_menu.addMenu(row.text);
+            break;
+        case Kind::moreItem:
+            if (more)
+                connect(more->addAction(row.text), &QAction::triggered, this, [this, row] { perform(row); });
+            break;
+        case Kind::action:
+            connect(m_menu.addAction(row.text), &QAction::triggered, this, [this, row] { perform(row); });
+            break;
+        case Kind::divider:
+            m_menu.addSeparator();
+            break;
+        }
+    }
+}
+
+void TrayItem::onActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Trigger)
+        return;
+    if (m_content.isVisible() || (m_contentHiddenAt.isValid() && m_contentHiddenAt.elapsed() < kReopenGuardMs)) {
+        m_content.hide();
+        return;
+    }
+    open(m_tray.geometry());
+}
+
+void TrayItem::open(const QRect& icon)
+{
+    refreshRows();
+    if (!icon.isValid()) {
+        m_menu.popup(QCursor::pos());
+        return;
+    }
+    QScreen* screen = QGuiApplication::screenAt(icon.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    m_content.popUp(icon, screen ? screen->availableGeometry() : QRect(QPoint(), m_content.sizeHint()));
+}
+
+void TrayItem::perform(const Row& row)
+{
+    const auto closeMenu = [this] {
+        m_content.hide();
+        m_menu.hide();
+    };
+    switch (row.action) {
+    case Action::none:
+        return;
+    case Action::copyEntry:
+        for (const HistoryEntry& entry : m_controller.history().entries()) {
+            if (entry.id != row.entry)
+                continue;
+            if (m_clipboard.setText(entry.text, Clipboard::Visibility::normal)) {
+                m_copiedEntry = entry.id;
+            } else {
+                m_controller.showNotice(QStringLiteral("Couldn't copy the dictation to the clipboard."));
+            }
+            break;
+        }
+        refreshRows();
+        return;
+    case Action::copyUnpasted:
+        if (const std::optional<DictationController::UnpastedDictation> failure = m_controller.unseenFailure()) {
+            if (m_clipboard.setText(failure->text, Clipboard::Visibility::normal))
+                m_unpastedCopied = true;
+            else
+                m_controller.showNotice(QStringLiteral("Couldn't copy the dictation to the clipboard."));
+        }
+        refreshRows();
+        return;
+    case Action::dismissUnpasted:
+        m_controller.clearUnseenFailure();
+        return;
+    case Action::history:
+        closeMenu();
+        m_windows.show(WindowPresenter::Window::history);
+        return;
+    case Action::stats:
+        closeMenu();
+        m_windows.show(WindowPresenter::Window::stats);
+        return;
+    case Action::settings:
+        closeMenu();
+        m_windows.show(WindowPresenter::Window::settings);
+        return;
+    case Action::setup:
+        closeMenu();
+        m_windows.show(WindowPresenter::Window::setup);
+        return;
+    case Action::about:
+        closeMenu();
+        if (!m_about)
+            m_about = new AboutDialog;
+        m_about->show();
+        m_about->raise();
+        m_about->activateWindow();
+        return;
+    case Action::checkForUpdates:
+        closeMenu();
+        m_updater.checkForUpdates();
+        return;
+    case Action::quit:
+        closeMenu();
+        Q_EMIT quitRequested();
+        return;
+    }
+}

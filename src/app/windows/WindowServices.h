@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/Permissions.h"
+#include "platform/PlatformVocabulary.h"
+#include "storage/DebugLogFile.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+
+class KeyStore;
+class KeyboardTap;
+class DictationController;
+class MicrophonePermission;
+class Clipboard;
+class QSettings;
+
+// What the windows reach the rest of the program through. Everything
+// referenced must outlive the windows.
+struct WindowServices
+{
+    DictationController& controller;
+    KeyboardTap& keyboardTap;
+    MicrophonePermission& microphone;
+    Clipboard& clipboard;
+    QSettings& preferences;
+    // Where keys are kept, for telling the user; absent when unknown.
+    const KeyStore* keys = nullptr;
+    const PlatformVocabulary* words = &PlatformVocabulary::native();
+    std::chrono::milliseconds permissionPoll = Permissions::kPollInterval;
+    // Opens a web page, a settings address or a folder; false when nothing could.
+    std::function<bool(const QUrl&)> openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    QString debugLogFolder = DebugLogFile::defaultFolder();
+};

@@ -1,0 +1,244 @@
+#pragma once
+
+#include "audio/AudioCapture.h"
+#include "audio/AudioInputList.h"
+#include "audio/Sounds.h"
+#include "control/SessionCheckpoint.h"
+#include "platform/PlatformVocabulary.h"
+#include "shortcut/HotkeyMonitor.h"
+#include "storage/HistoryStore.h"
+#include "storage/KeyChecks.h"
+#include "storage/UsageLog.h"
+#include "text/TextCleaner.h"
+#include "text/TextInserter.h"
+#include "transcription/StreamingTranscriber.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <QUuid>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Accessibility;
+class AppSettings;
+class AudioBackend;
+class AudioStream;
+class KeyboardTap;
+class KeystrokePoster;
+class DesktopSettings;
+class MicrophonePermission;
+class Clipboard;
+class QNetworkAccessManager;
+class QSettings;
+class SessionEvents;
+class SoundPlayer;
+class Workspace;
+
+struct DictationControllerTimings
+{
+    std::chrono::milliseconds armDelay{150};             // before a modifier-only press starts a dictation
+    std::chrono::milliseconds holdThreshold{350};        // a press at least this long is a hold, not a tap
+    std::chrono::milliseconds flushLimit{4000};          // after stop, for the transcriber's last text
+    std::chrono::milliseconds noticeTime{4000};          // how long a notice stays
+    std::chrono::milliseconds clipboardNoticeTime{8000}; // how long a notice about the clipboard stays
+    std::chrono::milliseconds keyboardGrabPoll{2000};    // between checks for a keyboard grab
+};
+
+// The platform services the controller reaches the desktop through; all must
+// outlive it.
+struct DictationPlatform
+{
+    KeyboardTap& keyboardTap;
+    SessionEvents& sessionEvents;
+    AudioBackend& audio;
+    Workspace& workspace;
+    Clipboard& clipboard;
+    Accessibility& accessibility;
+    KeystrokePoster& keystrokes;
+    SoundPlayer& soundPlayer;
+    MicrophonePermission& microphone;
+    QNetworkAccessManager& network;
+    QSettings& preferences;
+};
+
+// What tests replace; the defaults are the real thing.
+struct DictationControllerOptions
+{
+    DictationControllerTimings timings;
+    HotkeyMonitorTimings hotkeyTimings;
+    AudioCaptureTimings captureTimings;
+    std::chrono::milliseconds clipboardRestoreDelay = TextInserter::kRestoreDelay;
+    std::function<std::unique_ptr<StreamingTranscriber>(TranscriptionProvider)> makeTranscriber = ::makeTranscriber;
+    QUrl cleanupEndpoint = TextCleaner::endpointFromEnvironment();
+    QString dataFolder = PrivateFiles::dataFolder();
+    const PlatformVocabulary* words = &PlatformVocabulary::native();
+};
+
+// Runs dictation: turns the shortcut into dictations and carries each one from
+// the press to the pasted text. It owns the stores and devices, publishes the
+// state the tray and the panel show, and reports every problem through one
+// notice. Main thread only; observable fields signal only real changes.
+class DictationController : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(State state READ state NOTIFY stateChanged)
+    Q_PROPERTY(QString committed READ committed NOTIFY committedChanged)
+    Q_PROPERTY(QString interim READ interim NOTIFY interimChanged)
+    Q_PROPERTY(float level READ level NOTIFY levelChanged)
+    Q_PROPERTY(int levelStep READ levelStep NOTIFY levelStepChanged)
+    Q_PROPERTY(bool wantsConsent READ wantsConsent WRITE setWantsConsent NOTIFY wantsConsentChanged)
+    Q_PROPERTY(bool isPolishing READ isPolishing NOTIFY isPolishingChanged)
+    Q_PROPERTY(bool isReconnecting READ isReconnecting NOTIFY isReconnectingChanged)
+
+public:
+    enum class State { idle, starting, listening, finishing };
+    Q_ENUM(State)
+
+    // A dictation that could not be pasted and was left on the clipboard.
+    struct UnpastedDictation
+    {
+        QString text;
+        std::optional<QString> appName;
+        QString reason;
+        QDateTime date;
+
+        bool operator==(const UnpastedDictation&) const = default;
+    };
+
+    using Timings = DictationControllerTimings;
+
+    DictationController(AppSettings& settings, DesktopSettings& desktopSettings, HistoryStore& history,
+                        const DictationPlatform& platform, DictationControllerOptions options = {},
+                        QObject* parent = nullptr);
+    ~DictationController() override;
+
+    State state() const { return m_state; }
+    const QString& committed() const { return m_committed; }
+    const QString& interim() const { return m_interim; }
+    const std::optional<QString>& language() const { return m_language; }
+    float level() const { return m_level; }
+    int levelStep() const { return m_levelStep; }
+    const std::optional<QString>& notice() const { return m_notice; }
+    const std::optional<QString>& noticeDetail() const { return m_noticeDetail; }
+    bool noticeOnClipboard() const { return m_noticeOnClipboard; }
+    const std::optional<UnpastedDictation>& unseenFailure() const { return m_unseenFailure; }
+    void clearUnseenFailure();
+    bool wantsConsent() const { return m_wantsConsent; }
+    void setWantsConsent(bool wants);
+    bool isPolishing() const { return m_isPolishing; }
+    bool isReconnecting() const { return m_isReconnecting; }
+    // The program holding the keyboard: absent when none does, empty when it is unknown.
+    const std::optional<QString>& keyboardGrabApp() const { return m_keyboardGrabApp; }
+    const std::optional<QString>& micNote() const { return m_micNote; }
+
+    AppSettings& settings() { return m_settings; }
+    DesktopSettings& desktopSettings() { return m_desktopSettings; }
+    HistoryStore& history() { return m_history; }
+    UsageLog& usage() { return m_usage; }
+    HotkeyMonitor& hotkey() { return m_hotkey; }
+    KeyChecks& keyChecks() { return m_keyChecks; }
+    AudioInputList& inputs() { return m_inputs; }
+
+    // The shortcut's events, from the hotkey monitor.
+    void handle(HotkeyMonitor::Event event);
+    // Starts a dictation; false (with a notice) when it cannot.
+    bool start();
+    // Ends the audio and lets the transcriber deliver its last text.
+    void stop();
+    // Ends the dictation without pasting; its text goes to history.
+    void cancel();
+
+    void showNotice(const QString& text, const std::optional<QString>& detail = std::nullopt, bool onClipboard = false);
+
+Q_SIGNALS:
+    void stateChanged();
+    void committedChanged();
+    void interimChanged();
+    void languageChanged();
+    void levelChanged();
+    void levelStepChanged();
+    void noticeChanged();
+    void unseenFailureChanged();
+    void wantsConsentChanged();
+    void isPolishingChanged();
+    void isReconnectingChanged();
+    void keyboardGrabAppChanged();
+    void micNoteChanged();
+
+private:
+    bool isActive() const { return m_state == State::starting || m_state == State::listening; }
+    void setState(State state);
+    void setCommitted(const QString& text);
+    void setInterim(const QString& text);
+    void setLevel(float level);
+    void setPolishing(bool polishing);
+    void setReconnecting(bool reconnecting);
+
+    void onCaptureStarted(const QUuid& sessionID, std::optional<AudioCapture::CaptureError> error);
+    void onCaptureFailed(AudioCapture::CaptureError error);
+    void onSleepOrLock();
+    void checkKeyboardGrab();
+
+    void handleTranscript(const TranscriptEvent& event);
+    void onTranscriptionFinished(const std::optional<TranscriptionError>& error);
+    void dropTranscription();
+    void endAudio();
+    void finish(const std::optional<QString>& failure);
+    void cleanUp(const QString& text, const QUuid& entryID, const std::optional<QString>& problem);
+    void resetToIdle();
+    void deliver(const QString& text, const QUuid& entryID, const std::optional<QString>& problem);
+    void leaveOnClipboard(const QString& text, const std::optional<QString>& appName, const QString& reason);
+
+    AppSettings& m_settings;
+    DesktopSettings& m_desktopSettings;
+    HistoryStore& m_history;
+    DictationPlatform m_platform;
+    DictationControllerOptions m_options;
+
+    UsageLog m_usage;
+    HotkeyMonitor m_hotkey;
+    KeyChecks m_keyChecks;
+    AudioInputList m_inputs;
+    SessionCheckpoint m_checkpoint;
+    AudioCapture m_capture;
+    Sounds m_sounds;
+    TextInserter m_inserter;
+
+    State m_state = State::idle;
+    QString m_committed;
+    QString m_interim;
+    std::optional<QString> m_language;
+    float m_level = 0;
+    int m_levelStep = 0;
+    std::optional<QString> m_notice;
+    std::optional<QString> m_noticeDetail;
+    bool m_noticeOnClipboard = false;
+    std::optional<UnpastedDictation> m_unseenFailure;
+    bool m_wantsConsent = false;
+    bool m_isPolishing = false;
+    bool m_isReconnecting = false;
+    std::optional<QString> m_keyboardGrabApp;
+    std::optional<QString> m_micNote;
+
+    std::shared_ptr<AudioStream> m_audio;
+    std::unique_ptr<TranscriptionSession> m_transcription;
+    std::unique_ptr<TextCleaner> m_cleaner;
+    QTimer m_flushTimer;
+    QTimer m_noticeTimer;
+    QTimer m_armTimer;
+    QTimer m_keyboardGrabTimer;
+    std::optional<TextInserter::Target> m_target;
+    bool m_cancelled = false;
+    std::optional<QDateTime> m_listeningSince;
+    std::optional<QDateTime> m_stoppedAt;
+    std::optional<QElapsedTimer> m_pressedAt;
+    bool m_latched = false;
+    bool m_pressStartedSession = false;
+    std::optional<QString> m_micFailure;
+    std::optional<QUuid> m_sessionID;
+};

@@ -1,0 +1,428 @@
+#include "control/DictationController.h"
+
+#include "fakes/FakeAccessibility.h"
+#include "fakes/FakeAppearance.h"
+#include "fakes/FakeAudioBackend.h"
+#include "fakes/FakeClipboard.h"
+#include "fakes/FakeDesktop.h"
+#include "fakes/FakeKeyboardTap.h"
+#include "fakes/FakeKeystrokePoster.h"
+#include "fakes/FakeMicrophonePermission.h"
+#include "fakes/FakeSecretStore.h"
+#include "fakes/FakeSessionEvents.h"
+#include "fakes/FakeSoundPlayer.h"
+#include "fakes/FakeWorkspace.h"
+#include "shortcut/StoredKeyCodes.h"
+#include "storage/AppSettings.h"
+#include "storage/DesktopSettings.h"
+#include "storage/KeyStore.h"
+#include "support/LocalHttpServer.h"
+#include "transcription/MockTranscriber.h"
+#include "transcription/NetworkStatus.h"
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QPointer>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using State = DictationController::State;
+using Event = HotkeyMonitor::Event;
+
+const QString kFirst = QStringLiteral("This is a demo transcript coming from the Vell app.");
+
+// A session the test speaks for.
+class ScriptedSession final : public TranscriptionSession
+{
+public:
+    void say(const TranscriptEvent& event) { Q_EMIT eventReceived(event); }
+    void end(const std::optional<TranscriptionError>& error = std::nullopt) { Q_EMIT finished(error); }
+};
+
+class ControllerTest : public ::testing::Test, protected FakeDesktop
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QSignalSpy(&keys, &KeyStore::keysLoaded).wait(2000) || keys.isLoaded());
+        audio.setDevices({{1, QStringLiteral("mic"), QStringLiteral("Built-in Microphone"), true}}, 1);
+        workspace.frontmost = RunningApplication{42, QStringLiteral("Editor"), QStringLiteral("editor")};
+        settings.setProvider(TranscriptionProvider::mock);
+        settings.setCleanupEnabled(false);
+        NetworkStatus::shared().update(std::nullopt);
+    }
+
+    void TearDown() override { NetworkStatus::shared().update(std::nullopt); }
+
+    DictationController& make(bool scripted = false)
+    {
+        DictationControllerOptions options;
+        options.timings = {30ms, 100ms, 300ms, 200ms, 400ms, 50ms};
+        options.clipboardRestoreDelay = 50ms;
+        options.dataFolder = dir.path();
+        options.words = &PlatformVocabulary::forMacOS();
+        options.cleanupEndpoint = cleanupServer.url();
+        options.makeTranscriber = [this, scripted](TranscriptionProvider) -> std::unique_ptr<StreamingTranscriber> {
+            if (!scripted)
+                return std::make_unique<MockTranscriber>(MockTranscriber::Timings{3ms, 20ms});
+            return std::make_unique<Scripted>(this);
+        };
+        controller = std::make_unique<DictationController>(settings, desktopSettings, history, platform(), options);
+        return *controller;
+    }
+
+    bool waitForState(State state, int timeoutMs = 3000)
+    {
+        return QTest::qWaitFor([&] { return controller->state() == state; }, timeoutMs);
+    }
+
+    // Starts a dictation the way a key shortcut does, and waits until it listens.
+    void startListening()
+    {
+        desktopSettings.setShortcut(Shortcut{StoredKeyCodes::space, QStringLiteral("Space"), ModifierKeys(0xC0)});
+        controller->handle(Event::pressed);
+        ASSERT_TRUE(waitForState(State::listening));
+    }
+
+    const HistoryEntry* onlyEntry() const
+    {
+        return history.entries().size() == 1 ? &history.entries().first() : nullptr;
+    }
+
+    class Scripted final : public StreamingTranscriber
+    {
+    public:
+        explicit Scripted(ControllerTest* test) : m_test(test) {}
+        std::unique_ptr<TranscriptionSession> transcribe(std::shared_ptr<AudioStream>,
+                                                         const TranscriberConfig& config) override
+        {
+            auto session = std::make_unique<ScriptedSession>();
+            m_test->script = session.get();
+            m_test->config = config;
+            return session;
+        }
+
+    private:
+        ControllerTest* m_test;
+    };
+
+    LocalHttpServer cleanupServer;
+    QPointer<ScriptedSession> script;
+    TranscriberConfig config;
+    std::unique_ptr<DictationController> controller;
+};
+
+TEST_F(ControllerTest, AHeldDemoDictationIsPastedRecordedAndSounded)
+{
+    make();
+    tap.modifiers(ModifierKeys::rightAlt, 61); // the default shortcut, through the real monitor
+    ASSERT_TRUE(waitForState(State::listening));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->committed() == kFirst; }, 3000));
+    QTest::qWait(120); // held past the tap limit
+    tap.modifiers(ModifierKeys(), 61);
+    EXPECT_EQ(controller->state(), State::finishing);
+    EXPECT_EQ(controller->level(), 0.0f);
+    EXPECT_FALSE(controller->hotkey().capturesEscape());
+    ASSERT_TRUE(waitForState(State::idle));
+
+    ASSERT_EQ(keystrokes.pastes.size(), 1);
+    EXPECT_TRUE(clipboard.text().startsWith(kFirst)); // restored only after the delay
+    const HistoryEntry* entry = onlyEntry();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->status, HistoryEntry::Status::pasted);
+    EXPECT_TRUE(entry->text.startsWith(kFirst));
+    EXPECT_EQ(entry->appName, QStringLiteral("Editor"));
+    ASSERT_EQ(controller->usage().records().size(), 1);
+    EXPECT_EQ(sounds.played, (QStringList{u"DictationStart.wav"_qs, u"DictationStop.wav"_qs}));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("session-checkpoint.json"))));
+}
+
+TEST_F(ControllerTest, HoldOrTapLatchesOnATapAndStopsOnTheNextPress)
+{
+    make();
+    controller->handle(Event::pressed);
+    ASSERT_TRUE(waitForState(State::listening)); // after the arm delay
+    controller->handle(Event::released);         // well under the hold limit
+    QTest::qWait(150);
+    EXPECT_EQ(controller->state(), State::listening);
+
+    controller->handle(Event::pressed);
+    EXPECT_EQ(controller->state(), State::finishing);
+    controller->handle(Event::released); // does nothing more
+    EXPECT_EQ(controller->state(), State::finishing);
+    ASSERT_TRUE(waitForState(State::idle));
+}
+
+TEST_F(ControllerTest, ModifierTapsUnderTheArmDelayDependOnTheMode)
+{
+    make();
+    desktopSettings.setTriggerMode(TriggerMode::hold);
+    controller->handle(Event::pressed);
+    controller->handle(Event::released);
+    QTest::qWait(80);
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_FALSE(controller->notice());
+
+    desktopSettings.setTriggerMode(TriggerMode::toggle);
+    controller->handle(Event::pressed);
+    controller->handle(Event::released); // starts on release
+    ASSERT_TRUE(waitForState(State::listening));
+    controller->handle(Event::pressed);
+    EXPECT_EQ(controller->state(), State::finishing);
+    controller->handle(Event::pressed); // ignored while finishing
+    ASSERT_TRUE(waitForState(State::idle));
+}
+
+TEST_F(ControllerTest, InterruptionCancelsOnlyADictationThisPressStarted)
+{
+    make();
+    startListening();
+    controller->handle(Event::interrupted);
+    EXPECT_EQ(controller->state(), State::idle); // nothing was said yet
+
+    desktopSettings.setShortcut(Shortcut::defaultShortcut());
+    controller->handle(Event::pressed);
+    controller->handle(Event::released); // a tap latches
+    ASSERT_TRUE(waitForState(State::listening));
+    controller->handle(Event::interrupted);
+    EXPECT_EQ(controller->state(), State::listening);
+}
+
+TEST_F(ControllerTest, EscapeKeepsTheTextInHistoryWithoutPasting)
+{
+    make();
+    startListening();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->committed().isEmpty(); }, 3000));
+    controller->handle(Event::escape);
+    EXPECT_EQ(controller->state(), State::idle);
+    const HistoryEntry* entry = onlyEntry();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->status, HistoryEntry::Status::cancelled);
+    EXPECT_EQ(controller->notice(), QStringLiteral("Cancelled. The text is in History."));
+    EXPECT_TRUE(keystrokes.pastes.isEmpty());
+    EXPECT_TRUE(controller->usage().records().isEmpty());
+
+    controller->handle(Event::escape); // while idle: nothing
+    EXPECT_EQ(history.entries().size(), 1);
+}
+
+TEST_F(ControllerTest, SleepOrLockCancelsOnlyWhileActive)
+{
+    make();
+    session.lock();
+    EXPECT_EQ(controller->state(), State::idle);
+    startListening();
+    session.sleep();
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_TRUE(keystrokes.pastes.isEmpty());
+}
+
+TEST_F(ControllerTest, TheFlushLimitFinishesWithWhatArrivedIncludingTheInterim)
+{
+    make(true);
+    startListening();
+    ASSERT_TRUE(script);
+    script->say(TranscriptEvent::finalText(u"Hello there."_qs));
+    script->say(TranscriptEvent::interim(u"and more"_qs));
+    controller->stop();
+    EXPECT_EQ(controller->state(), State::finishing);
+    ASSERT_TRUE(waitForState(State::idle, 2000)); // the script never ends by itself
+    EXPECT_FALSE(script);                         // the session was dropped
+    const HistoryEntry* entry = onlyEntry();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text, u"Hello there. and more"_qs);
+    EXPECT_EQ(entry->status, HistoryEntry::Status::pasted);
+}
+
+TEST_F(ControllerTest, ATranscriberErrorStillDeliversTheTextAndSaysWhy)
+{
+    make(true);
+    startListening();
+    script->say(TranscriptEvent::finalText(u"Kept safe."_qs));
+    script->end(TranscriptionError::provider(u"The service is overloaded."_qs));
+    ASSERT_TRUE(waitForState(State::idle));
+    const HistoryEntry* entry = onlyEntry();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text, u"Kept safe."_qs);
+    EXPECT_EQ(entry->status, HistoryEntry::Status::pasted);
+    EXPECT_EQ(entry->note, u"The service is overloaded."_qs);
+    EXPECT_EQ(controller->notice(), u"The service is overloaded."_qs);
+}
+
+TEST_F(ControllerTest, AMicrophoneThatWillNotOpenEndsWithItsReason)
+{
+    make(true);
+    audio.setFailsAll(true);
+    desktopSettings.setShortcut(Shortcut{StoredKeyCodes::space, QStringLiteral("Space"), ModifierKeys(0xC0)});
+    controller->handle(Event::pressed);
+    ASSERT_TRUE(waitForState(State::finishing));
+    ASSERT_TRUE(script);
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    ASSERT_TRUE(controller->notice());
+    EXPECT_TRUE(controller->notice()->startsWith(u"Couldn't open the microphone: "_qs));
+    EXPECT_TRUE(history.entries().isEmpty());
+    EXPECT_TRUE(sounds.played.isEmpty()); // never listened, so no cues
+}
+
+TEST_F(ControllerTest, CleanedTextIsPastedAndTheRawTextKept)
+{
+    settings.setAnthropicKey(u"sk-test"_qs);
+    settings.setCleanupEnabled(true);
+    cleanupServer.enqueue(LocalHttpServer::Reply::answer(
+        200, R"({"content":[{"type":"text","text":"Hello, there."}],"stop_reason":"end_turn"})",
+        {{"Content-Type", "application/json"}}));
+    make(true);
+    startListening();
+    script->say(TranscriptEvent::finalText(u"hello there"_qs));
+    controller->stop();
+    script->end();
+    EXPECT_TRUE(controller->isPolishing());
+    EXPECT_EQ(controller->state(), State::finishing);
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_FALSE(controller->isPolishing());
+    const HistoryEntry* entry = onlyEntry();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text, u"Hello, there."_qs);
+    EXPECT_EQ(entry->rawText, u"hello there"_qs);
+    EXPECT_EQ(entry->status, HistoryEntry::Status::pasted);
+    EXPECT_FALSE(controller->notice());
+}
+
+TEST_F(ControllerTest, AFailedCleanupPastesTheRawTranscriptAndSaysSo)
+{
+    settings.setAnthropicKey(u"sk-test"_qs);
+    settings.setCleanupEnabled(true);
+    cleanupServer.enqueue(LocalHttpServer::Reply::answer(500, R"({"error":{"message":"Internal"}})"));
+    make(true);
+    startListening();
+    script->say(TranscriptEvent::finalText(u"raw words"_qs));
+    controller->stop();
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    const HistoryEntry* entry = onlyEntry();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text, u"raw words"_qs);
+    ASSERT_TRUE(controller->notice());
+    EXPECT_TRUE(controller->notice()->endsWith(u" Pasted the raw transcript."_qs));
+    EXPECT_EQ(entry->note, controller->notice());
+    ASSERT_EQ(keystrokes.pastes.size(), 1);
+}
+
+TEST_F(ControllerTest, SwitchingAppsLeavesTheTextOnTheClipboard)
+{
+    make(true);
+    startListening();
+    script->say(TranscriptEvent::finalText(u"For the editor."_qs));
+    workspace.frontmost = RunningApplication{7, QStringLiteral("Browser"), QStringLiteral("browser")};
+    controller->stop();
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_TRUE(keystrokes.pastes.isEmpty());
+    EXPECT_EQ(clipboard.text(), u"For the editor."_qs);
+    EXPECT_EQ(controller->notice(), QString::fromUtf8("On the clipboard. Press ⌘V to paste."));
+    EXPECT_EQ(controller->noticeDetail(), u"You switched to Browser, so it wasn't pasted."_qs);
+    EXPECT_TRUE(controller->noticeOnClipboard());
+    ASSERT_TRUE(controller->unseenFailure());
+    EXPECT_EQ(controller->unseenFailure()->appName, u"Editor"_qs);
+    EXPECT_EQ(onlyEntry()->status, HistoryEntry::Status::notInserted);
+
+    // A clipboard notice stays longer than a plain one.
+    QTest::qWait(250);
+    EXPECT_TRUE(controller->notice());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->notice(); }, 1000));
+}
+
+TEST_F(ControllerTest, WithoutATargetTheTextGoesToTheClipboard)
+{
+    workspace.frontmost.reset();
+    make(true);
+    startListening();
+    script->say(TranscriptEvent::finalText(u"Nowhere to go."_qs));
+    controller->stop();
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(controller->noticeDetail(), u"There was no app to paste into."_qs);
+    EXPECT_EQ(clipboard.text(), u"Nowhere to go."_qs);
+}
+
+TEST_F(ControllerTest, StartChecksRefuseWithOneNoticeInOrder)
+{
+    make();
+    settings.setProvider(TranscriptionProvider::assemblyAI);
+    NetworkStatus::shared().update(false);
+    EXPECT_FALSE(controller->start());
+    EXPECT_EQ(controller->notice(), u"Add your AssemblyAI (most accurate) API key in Vell Settings."_qs);
+
+    settings.setAPIKey(u"key"_qs, TranscriptionProvider::assemblyAI);
+    EXPECT_FALSE(controller->start());
+    EXPECT_TRUE(controller->wantsConsent());
+    EXPECT_EQ(controller->notice(), u"Allow Vell to send your voice for transcription."_qs);
+
+    settings.setAiSharingAllowed(true);
+    EXPECT_FALSE(controller->start());
+    EXPECT_EQ(controller->notice(), u"No internet connection."_qs);
+
+    settings.setProvider(TranscriptionProvider::mock); // the demo needs no network
+    microphone.current = MicrophonePermission::Status::undetermined;
+    EXPECT_FALSE(controller->start());
+    EXPECT_EQ(controller->notice(), u"Allow microphone access, then try again."_qs);
+    EXPECT_EQ(microphone.requests, 1);
+    EXPECT_TRUE(controller->start()); // granted in the meantime
+    EXPECT_EQ(controller->state(), State::starting);
+    EXPECT_EQ(history.entries().size(), 0);
+}
+
+TEST_F(ControllerTest, EveryFinalSegmentRewritesTheCheckpointUnlessHistoryIsOff)
+{
+    make(true);
+    startListening();
+    const QString path = dir.filePath(QStringLiteral("session-checkpoint.json"));
+    script->say(TranscriptEvent::finalText(u"One."_qs));
+    script->say(TranscriptEvent::finalText(u"Two."_qs));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("\"text\":\"One. Two.\""));
+    controller->cancel();
+    EXPECT_FALSE(QFile::exists(path));
+
+    settings.setHistoryRetention(HistoryRetention::never);
+    startListening();
+    script->say(TranscriptEvent::finalText(u"Private."_qs));
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(ControllerTest, ReconnectingIsShownUntilConnectedAgain)
+{
+    make(true);
+    startListening();
+    QSignalSpy changes(controller.get(), &DictationController::isReconnectingChanged);
+    script->say(TranscriptEvent::reconnecting());
+    EXPECT_TRUE(controller->isReconnecting());
+    script->say(TranscriptEvent::reconnecting());
+    script->say(TranscriptEvent::connected());
+    EXPECT_FALSE(controller->isReconnecting());
+    EXPECT_EQ(changes.count(), 2);
+}
+
+TEST_F(ControllerTest, AKeyboardGrabIsPublishedWithItsOwnerIfKnown)
+{
+    make();
+    EXPECT_FALSE(controller->keyboardGrabApp());
+    workspace.grab = KeyboardGrab{};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->keyboardGrabApp().has_value(); }, 1000));
+    EXPECT_EQ(controller->keyboardGrabApp(), QString());
+    workspace.grab = KeyboardGrab{RunningApplication{9, QStringLiteral("Password Prompt"), std::nullopt}};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->keyboardGrabApp() == u"Password Prompt"_qs; }, 1000));
+    workspace.grab.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->keyboardGrabApp(); }, 1000));
+}
+
+} // namespace
