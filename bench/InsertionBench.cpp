@@ -160,8 +160,7 @@ void BM_EndOfTranscriptToPaste(benchmark::State& state)
     std::vector<double> milliseconds;
 
     for (auto _ : state) {
-        if (!controller.start() ||
-            !spinUntil([&] { return controller.state() == DictationController::State::listening; }))
+        if (!controller.start() || !spinUntil([&] { return controller.state() == DictationState::listening; }))
             return state.SkipWithError("the dictation did not start");
         desk.session->say(TranscriptEvent::finalText(kText));
         desk.session->say(TranscriptEvent::interim(QString()));
@@ -176,7 +175,7 @@ void BM_EndOfTranscriptToPaste(benchmark::State& state)
         state.SetIterationTime(taken.count());
         milliseconds.push_back(taken.count() * 1000);
 
-        if (!spinUntil([&] { return controller.state() == DictationController::State::idle; }))
+        if (!spinUntil([&] { return controller.state() == DictationState::idle; }))
             return state.SkipWithError("the dictation did not end");
     }
     state.counters["median_ms"] = percentile(milliseconds, 0.5);

@@ -23,18 +23,6 @@ template <typename Enum> QString caseName(Enum value)
     return QString::fromLatin1(QMetaEnum::fromType<Enum>().valueToKey(int(value)));
 }
 
-// The non-empty parts joined by single spaces; none when nothing is left.
-std::optional<QString> joined(std::initializer_list<std::optional<QString>> parts)
-{
-    QStringList present;
-    for (const std::optional<QString>& part : parts)
-        if (part && !part->isEmpty())
-            present << *part;
-    if (present.isEmpty())
-        return std::nullopt;
-    return present.join(QLatin1Char(' '));
-}
-
 } // namespace
 
 DictationController::DictationController(AppSettings& settings, DesktopSettings& desktopSettings, HistoryStore& history,
@@ -46,7 +34,9 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
       m_keyChecks(platform.network, platform.preferences), m_inputs(platform.audio), m_checkpoint(m_options.dataFolder),
       m_capture(platform.audio, m_options.captureTimings), m_sounds(platform.soundPlayer),
       m_inserter(platform.workspace, platform.clipboard, platform.accessibility, platform.keystrokes,
-                 m_options.clipboardRestoreDelay)
+                 m_options.clipboardRestoreDelay),
+      m_notice(*m_options.words, m_options.timings.noticeTime, m_options.timings.clipboardNoticeTime),
+      m_keyboardGrab(platform.workspace, m_options.timings.keyboardGrabPoll)
 {
     m_checkpoint.recover(m_history);
     m_history.prune(m_settings.historyRetention(), QDateTime::currentDateTimeUtc());
@@ -94,22 +84,8 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
             return;
         logger().info(QStringLiteral("transcriber still busy after the flush limit; finishing with the text so far"));
         dropTranscription();
-        finish(std::nullopt);
+        finish(Ending::stopped);
     });
-
-    m_noticeTimer.setSingleShot(true);
-    connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
-        if (!m_notice && !m_noticeDetail)
-            return;
-        m_notice.reset();
-        m_noticeDetail.reset();
-        Q_EMIT noticeChanged();
-    });
-
-    m_keyboardGrabTimer.setInterval(m_options.timings.keyboardGrabPoll);
-    connect(&m_keyboardGrabTimer, &QTimer::timeout, this, &DictationController::checkKeyboardGrab);
-    checkKeyboardGrab();
-    m_keyboardGrabTimer.start();
 }
 
 DictationController::~DictationController()
@@ -199,7 +175,7 @@ void DictationController::handle(HotkeyMonitor::Event event)
 {
     const TriggerMode mode = m_desktopSettings.triggerMode();
     logger().debug(QStringLiteral("hotkey %1 state=%2 mode=%3")
-                       .arg(caseName(event), caseName(m_state), TriggerModes::rawValue(mode)));
+                       .arg(caseName(event), stateName(m_state), TriggerModes::rawValue(mode)));
 
     switch (event) {
     case HotkeyMonitor::Event::pressed:
@@ -259,18 +235,13 @@ void DictationController::onSleepOrLock()
     cancel();
 }
 
-void DictationController::checkKeyboardGrab()
+void DictationController::refuse(StartRefusal refusal, TranscriptionProvider provider)
 {
-    std::optional<QString> owner;
-    if (const std::optional<KeyboardGrab> grab = m_platform.workspace.keyboardGrab())
-        owner = grab->owner && grab->owner->name ? *grab->owner->name : QString();
-    if (owner == m_keyboardGrabApp)
-        return;
-    logger().info(QStringLiteral("secure input ") +
-                  (owner ? QStringLiteral("on (%1)").arg(owner->isEmpty() ? QStringLiteral("unknown app") : *owner)
-                         : QStringLiteral("off")));
-    m_keyboardGrabApp = owner;
-    Q_EMIT keyboardGrabAppChanged();
+    if (refusal == StartRefusal::needsConsent)
+        setWantsConsent(true);
+    else if (refusal == StartRefusal::microphoneUndetermined)
+        m_platform.microphone.request();
+    m_notice.show(NoticeMessage::startRefused(refusal, provider));
 }
 
 // --- Starting and streaming --------------------------------------------------
@@ -282,31 +253,12 @@ bool DictationController::start()
 
     const TranscriptionProvider provider = m_settings.provider();
     const QString key = m_settings.apiKey(provider);
-    const bool needsNetwork = provider != TranscriptionProvider::mock;
-    if (needsNetwork && key.isEmpty()) {
-        showNotice(
-            QStringLiteral("Add your %1 API key in Vell Settings.").arg(TranscriptionProviders::title(provider)));
+    const std::optional<StartRefusal> refusal =
+        checkStart({provider, !key.isEmpty(), m_settings.aiSharingAllowed(), NetworkStatus::shared().satisfied(),
+                    m_platform.microphone.status()});
+    if (refusal) {
+        refuse(*refusal, provider);
         return false;
-    }
-    if (needsNetwork && !m_settings.aiSharingAllowed()) {
-        setWantsConsent(true);
-        showNotice(QStringLiteral("Allow Vell to send your voice for transcription."));
-        return false;
-    }
-    if (needsNetwork && NetworkStatus::shared().satisfied() == false) {
-        showNotice(QStringLiteral("No internet connection."));
-        return false;
-    }
-    switch (m_platform.microphone.status()) {
-    case MicrophonePermission::Status::denied:
-        showNotice(m_options.words->microphoneOffNotice);
-        return false;
-    case MicrophonePermission::Status::undetermined:
-        m_platform.microphone.request();
-        showNotice(QStringLiteral("Allow microphone access, then try again."));
-        return false;
-    case MicrophonePermission::Status::granted:
-        break;
     }
 
     m_target = m_inserter.captureTarget();
@@ -338,13 +290,7 @@ bool DictationController::start()
         m_language.reset();
         Q_EMIT languageChanged();
     }
-    if (m_notice || m_noticeDetail) {
-        m_notice.reset();
-        m_noticeDetail.reset();
-        m_noticeTimer.stop();
-        Q_EMIT noticeChanged();
-    }
-    m_cancelled = false;
+    m_notice.clear();
     m_micFailure.reset();
     m_listeningSince = QDateTime::currentDateTimeUtc();
     m_stoppedAt.reset();
@@ -360,12 +306,7 @@ bool DictationController::start()
     if (!transcriber) {
         logger().error(QStringLiteral("no transcriber for ") + TranscriptionProviders::rawValue(provider));
         QMetaObject::invokeMethod(
-            this,
-            [this] {
-                finish(QStringLiteral("%1 isn't available in this version of Vell.")
-                           .arg(TranscriptionProviders::title(m_settings.provider())));
-            },
-            Qt::QueuedConnection);
+            this, [this, provider] { finish(Ending::stopped, TranscriberMissing{provider}); }, Qt::QueuedConnection);
         return true;
     }
     m_transcription = transcriber->transcribe(audio, config);
@@ -387,9 +328,8 @@ void DictationController::onCaptureStarted(const QUuid& sessionID, std::optional
         }
         return;
     }
-    const QString description = AudioCapture::description(*error);
-    logger().error(QStringLiteral("microphone didn't open: ") + description);
-    m_micFailure = QStringLiteral("Couldn't open the microphone: ") + description;
+    m_micFailure = MicrophoneFailure{*error, false};
+    logger().error(DictationProblemText::description(*m_micFailure));
     stop();
 }
 
@@ -397,9 +337,8 @@ void DictationController::onCaptureFailed(AudioCapture::CaptureError error)
 {
     if (!isActive())
         return;
-    const QString description = AudioCapture::description(error);
-    logger().error(QStringLiteral("microphone failed: ") + description);
-    m_micFailure = QStringLiteral("The microphone stopped: ") + description;
+    m_micFailure = MicrophoneFailure{error, true};
+    logger().error(DictationProblemText::description(*m_micFailure));
     stop();
 }
 
@@ -443,7 +382,7 @@ void DictationController::handleTranscript(const TranscriptEvent& event)
 void DictationController::onTranscriptionFinished(const std::optional<TranscriptionError>& error)
 {
     dropTranscription();
-    finish(error ? std::optional<QString>(error->description()) : std::nullopt);
+    finish(Ending::stopped, error ? std::optional<DictationProblem>(*error) : std::nullopt);
 }
 
 // The session may be the sender of the signal being handled: it goes later,
@@ -471,12 +410,11 @@ void DictationController::cancel()
 {
     if (m_state == State::idle)
         return;
-    m_cancelled = true;
     endAudio();
     setState(State::finishing);
     if (m_transcription) {
         dropTranscription();
-        finish(std::nullopt);
+        finish(Ending::cancelled);
     }
 }
 
@@ -497,9 +435,13 @@ void DictationController::endAudio()
 
 // --- Finishing ---------------------------------------------------------------
 
-void DictationController::finish(const std::optional<QString>& failure)
+void DictationController::finish(Ending ending, const std::optional<DictationProblem>& failure)
 {
-    const std::optional<QString> problem = joined({m_micFailure, failure});
+    DictationProblems problems;
+    if (m_micFailure)
+        problems << *m_micFailure;
+    if (failure)
+        problems << *failure;
     m_micFailure.reset();
     if (isActive())
         endAudio();
@@ -512,8 +454,8 @@ void DictationController::finish(const std::optional<QString>& failure)
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (text.isEmpty()) {
         resetToIdle();
-        if (problem)
-            showNotice(*problem);
+        if (!problems.isEmpty())
+            m_notice.show(NoticeMessage::withProblems(problems));
         return;
     }
 
@@ -523,12 +465,12 @@ void DictationController::finish(const std::optional<QString>& failure)
     entry.text = text;
     entry.appName = m_target ? m_target->appName : std::nullopt;
 
-    if (m_cancelled) {
+    if (ending == Ending::cancelled) {
         resetToIdle();
         entry.status = HistoryEntry::Status::cancelled;
         m_history.add(entry);
         m_history.prune(m_settings.historyRetention(), now);
-        showNotice(QStringLiteral("Cancelled. The text is in History."));
+        m_notice.show(NoticeMessage::of(NoticeMessage::Kind::cancelled));
         return;
     }
 
@@ -536,38 +478,37 @@ void DictationController::finish(const std::optional<QString>& failure)
         m_usage.record(text, double(m_listeningSince->msecsTo(m_stoppedAt.value_or(now))) / 1000.0);
 
     entry.status = HistoryEntry::Status::notInserted;
-    entry.note = problem;
+    entry.note = DictationProblemText::description(problems);
     m_history.add(entry);
 
     const QString anthropicKey = m_settings.anthropicKey();
     if (m_settings.cleanupEnabled() && !anthropicKey.isEmpty()) {
         setPolishing(true);
-        cleanUp(text, entry.id, problem);
+        cleanUp(text, entry.id, problems);
         return;
     }
     resetToIdle();
-    deliver(text, entry.id, problem);
+    deliver(text, entry.id, problems);
 }
 
-void DictationController::cleanUp(const QString& text, const QUuid& entryID, const std::optional<QString>& problem)
+void DictationController::cleanUp(const QString& text, const QUuid& entryID, const DictationProblems& problems)
 {
     m_cleaner = std::make_unique<TextCleaner>(m_platform.network, m_settings.anthropicKey(), m_settings.cleanupModel(),
                                               m_settings.vocabulary(), m_options.cleanupEndpoint);
-    connect(m_cleaner.get(), &TextCleaner::cleaned, this, [this, text, entryID, problem](const QString& cleaned) {
+    connect(m_cleaner.get(), &TextCleaner::cleaned, this, [this, text, entryID, problems](const QString& cleaned) {
         m_cleaner.release()->deleteLater();
         if (cleaned != text)
             m_history.replaceText(entryID, cleaned);
         resetToIdle();
-        deliver(cleaned, entryID, problem);
+        deliver(cleaned, entryID, problems);
     });
     connect(m_cleaner.get(), &TextCleaner::failed, this,
-            [this, text, entryID, problem](const TextCleaner::Failure& failure) {
+            [this, text, entryID, problems](const TextCleaner::Failure& failure) {
                 m_cleaner.release()->deleteLater();
-                logger().error(QStringLiteral("cleanup failed: ") + TextCleaner::description(failure));
-                const QString fallback =
-                    TextCleaner::description(failure) + QStringLiteral(" Pasted the raw transcript.");
+                const CleanupFailure fallback{failure};
+                logger().error(DictationProblemText::kind(fallback));
                 resetToIdle();
-                deliver(text, entryID, joined({problem, fallback}));
+                deliver(text, entryID, problems + DictationProblems{fallback});
             });
     m_cleaner->clean(text);
 }
@@ -581,60 +522,45 @@ void DictationController::resetToIdle()
     setState(State::idle);
 }
 
-void DictationController::deliver(const QString& text, const QUuid& entryID, const std::optional<QString>& problem)
+void DictationController::deliver(const QString& text, const QUuid& entryID, const DictationProblems& problems)
 {
-    if (m_target) {
+    if (!m_target) {
+        leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::noTarget, std::nullopt});
+    } else {
         const InsertOutcome outcome = m_inserter.insert(text, m_target->pid);
         switch (outcome.kind) {
         case InsertOutcome::Kind::pasted:
-            m_history.setStatus(entryID, HistoryEntry::Status::pasted, problem);
-            if (problem)
-                showNotice(*problem);
+            m_history.setStatus(entryID, HistoryEntry::Status::pasted, DictationProblemText::description(problems));
+            if (!problems.isEmpty())
+                m_notice.show(NoticeMessage::withProblems(problems));
             break;
-        case InsertOutcome::Kind::frontmostChanged: {
-            const QString reason = QStringLiteral("You switched to %1, so it wasn't pasted.")
-                                       .arg(outcome.appName.value_or(QStringLiteral("another app")));
-            m_history.setStatus(entryID, HistoryEntry::Status::notInserted, joined({problem, reason}));
-            leaveOnClipboard(text, m_target->appName, reason);
+        case InsertOutcome::Kind::frontmostChanged:
+            leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::switchedApp, outcome.appName});
             break;
-        }
-        case InsertOutcome::Kind::keyboardGrabbed: {
-            const QString reason = QStringLiteral("Another program holds the keyboard, so it wasn't pasted.");
-            m_history.setStatus(entryID, HistoryEntry::Status::notInserted, joined({problem, reason}));
-            leaveOnClipboard(text, m_target->appName, reason);
+        case InsertOutcome::Kind::keyboardGrabbed:
+            leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::keyboardGrabbed, std::nullopt});
+            break;
+        case InsertOutcome::Kind::pasteFailed:
+            leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::pasteFailed, std::nullopt});
             break;
         }
-        case InsertOutcome::Kind::pasteFailed: {
-            const QString reason = QStringLiteral("Pasting didn't work this time.");
-            m_history.setStatus(entryID, HistoryEntry::Status::notInserted, joined({problem, reason}));
-            leaveOnClipboard(text, m_target->appName, reason);
-            break;
-        }
-        }
-    } else {
-        m_history.setStatus(entryID, HistoryEntry::Status::notInserted, problem);
-        leaveOnClipboard(text, std::nullopt, QStringLiteral("There was no app to paste into."));
     }
     m_history.prune(m_settings.historyRetention(), QDateTime::currentDateTimeUtc());
     m_target.reset();
 }
 
-void DictationController::leaveOnClipboard(const QString& text, const std::optional<QString>& appName,
-                                           const QString& reason)
+void DictationController::leaveOnClipboard(const QString& text, const QUuid& entryID, DictationProblems problems,
+                                           const PasteRefusal& why)
 {
+    // With no target there was never a paste to refuse; the reason shows only on the card.
+    if (why.reason != PasteRefusal::Reason::noTarget)
+        problems << why;
+    m_history.setStatus(entryID, HistoryEntry::Status::notInserted, DictationProblemText::description(problems));
     if (!m_platform.clipboard.setText(text, Clipboard::Visibility::normal))
         logger().error(QStringLiteral("Couldn't put the dictation on the clipboard"));
-    m_unseenFailure = UnpastedDictation{text, appName, reason, QDateTime::currentDateTimeUtc()};
+    const std::optional<QString> appName = m_target ? m_target->appName : std::nullopt;
+    m_unseenFailure =
+        UnpastedDictation{text, appName, DictationProblemText::description(why), QDateTime::currentDateTimeUtc()};
     Q_EMIT unseenFailureChanged();
-    showNotice(QStringLiteral("On the clipboard. Press %1 to paste.").arg(m_options.words->pasteChord), reason, true);
-}
-
-void DictationController::showNotice(const QString& text, const std::optional<QString>& detail, bool onClipboard)
-{
-    logger().info(QStringLiteral("notice: ") + text + QLatin1Char(' ') + detail.value_or(QString()));
-    m_notice = text;
-    m_noticeDetail = detail;
-    m_noticeOnClipboard = onClipboard;
-    Q_EMIT noticeChanged();
-    m_noticeTimer.start(onClipboard ? m_options.timings.clipboardNoticeTime : m_options.timings.noticeTime);
+    m_notice.show(NoticeMessage::onClipboard(why));
 }

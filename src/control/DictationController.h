@@ -3,6 +3,9 @@
 #include "audio/AudioCapture.h"
 #include "audio/AudioInputList.h"
 #include "audio/Sounds.h"
+#include "control/DictationState.h"
+#include "control/KeyboardGrabWatch.h"
+#include "control/Notice.h"
 #include "control/SessionCheckpoint.h"
 #include "platform/PlatformVocabulary.h"
 #include "shortcut/HotkeyMonitor.h"
@@ -28,11 +31,11 @@ class Accessibility;
 class AppSettings;
 class AudioBackend;
 class AudioStream;
+class Clipboard;
+class DesktopSettings;
 class KeyboardTap;
 class KeystrokePoster;
-class DesktopSettings;
 class MicrophonePermission;
-class Clipboard;
 class QNetworkAccessManager;
 class QSettings;
 class SessionEvents;
@@ -83,10 +86,16 @@ struct DictationControllerOptions
 // the press to the pasted text. It owns the stores and devices, publishes the
 // state the tray and the panel show, and reports every problem through one
 // notice. Main thread only; observable fields signal only real changes.
+//
+// A dictation: start() runs the start checks, captures the target window and
+// opens the microphone and the transcriber (starting, then listening); stop()
+// ends the audio and waits up to the flush limit for the last text
+// (finishing); finish() stores the text, has it cleaned up when asked and
+// delivers it: pasted, or left on the clipboard with the reason.
 class DictationController : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(State state READ state NOTIFY stateChanged)
+    Q_PROPERTY(DictationState state READ state NOTIFY stateChanged)
     Q_PROPERTY(QString committed READ committed NOTIFY committedChanged)
     Q_PROPERTY(QString interim READ interim NOTIFY interimChanged)
     Q_PROPERTY(float level READ level NOTIFY levelChanged)
@@ -96,20 +105,7 @@ class DictationController : public QObject
     Q_PROPERTY(bool isReconnecting READ isReconnecting NOTIFY isReconnectingChanged)
 
 public:
-    enum class State { idle, starting, listening, finishing };
-    Q_ENUM(State)
-
-    // A dictation that could not be pasted and was left on the clipboard.
-    struct UnpastedDictation
-    {
-        QString text;
-        std::optional<QString> appName;
-        QString reason;
-        QDateTime date;
-
-        bool operator==(const UnpastedDictation&) const = default;
-    };
-
+    using State = DictationState;
     using Timings = DictationControllerTimings;
 
     DictationController(AppSettings& settings, DesktopSettings& desktopSettings, HistoryStore& history,
@@ -123,17 +119,15 @@ public:
     const std::optional<QString>& language() const { return m_language; }
     float level() const { return m_level; }
     int levelStep() const { return m_levelStep; }
-    const std::optional<QString>& notice() const { return m_notice; }
-    const std::optional<QString>& noticeDetail() const { return m_noticeDetail; }
-    bool noticeOnClipboard() const { return m_noticeOnClipboard; }
+    Notice& notice() { return m_notice; }
+    const Notice& notice() const { return m_notice; }
     const std::optional<UnpastedDictation>& unseenFailure() const { return m_unseenFailure; }
     void clearUnseenFailure();
     bool wantsConsent() const { return m_wantsConsent; }
     void setWantsConsent(bool wants);
     bool isPolishing() const { return m_isPolishing; }
     bool isReconnecting() const { return m_isReconnecting; }
-    // The program holding the keyboard: absent when none does, empty when it is unknown.
-    const std::optional<QString>& keyboardGrabApp() const { return m_keyboardGrabApp; }
+    const KeyboardGrabWatch& keyboardGrab() const { return m_keyboardGrab; }
     const std::optional<QString>& micNote() const { return m_micNote; }
 
     AppSettings& settings() { return m_settings; }
@@ -153,8 +147,6 @@ public:
     // Ends the dictation without pasting; its text goes to history.
     void cancel();
 
-    void showNotice(const QString& text, const std::optional<QString>& detail = std::nullopt, bool onClipboard = false);
-
 Q_SIGNALS:
     void stateChanged();
     void committedChanged();
@@ -162,15 +154,16 @@ Q_SIGNALS:
     void languageChanged();
     void levelChanged();
     void levelStepChanged();
-    void noticeChanged();
     void unseenFailureChanged();
     void wantsConsentChanged();
     void isPolishingChanged();
     void isReconnectingChanged();
-    void keyboardGrabAppChanged();
     void micNoteChanged();
 
 private:
+    // How a dictation's listening ended.
+    enum class Ending { stopped, cancelled };
+
     bool isActive() const { return m_state == State::starting || m_state == State::listening; }
     void setState(State state);
     void setCommitted(const QString& text);
@@ -182,17 +175,18 @@ private:
     void onCaptureStarted(const QUuid& sessionID, std::optional<AudioCapture::CaptureError> error);
     void onCaptureFailed(AudioCapture::CaptureError error);
     void onSleepOrLock();
-    void checkKeyboardGrab();
+    void refuse(StartRefusal refusal, TranscriptionProvider provider);
 
     void handleTranscript(const TranscriptEvent& event);
     void onTranscriptionFinished(const std::optional<TranscriptionError>& error);
     void dropTranscription();
     void endAudio();
-    void finish(const std::optional<QString>& failure);
-    void cleanUp(const QString& text, const QUuid& entryID, const std::optional<QString>& problem);
+    void finish(Ending ending, const std::optional<DictationProblem>& failure = std::nullopt);
+    void cleanUp(const QString& text, const QUuid& entryID, const DictationProblems& problems);
     void resetToIdle();
-    void deliver(const QString& text, const QUuid& entryID, const std::optional<QString>& problem);
-    void leaveOnClipboard(const QString& text, const std::optional<QString>& appName, const QString& reason);
+    void deliver(const QString& text, const QUuid& entryID, const DictationProblems& problems);
+    void leaveOnClipboard(const QString& text, const QUuid& entryID, DictationProblems problems,
+                          const PasteRefusal& why);
 
     AppSettings& m_settings;
     DesktopSettings& m_desktopSettings;
@@ -208,6 +202,8 @@ private:
     AudioCapture m_capture;
     Sounds m_sounds;
     TextInserter m_inserter;
+    Notice m_notice;
+    KeyboardGrabWatch m_keyboardGrab;
 
     State m_state = State::idle;
     QString m_committed;
@@ -215,30 +211,23 @@ private:
     std::optional<QString> m_language;
     float m_level = 0;
     int m_levelStep = 0;
-    std::optional<QString> m_notice;
-    std::optional<QString> m_noticeDetail;
-    bool m_noticeOnClipboard = false;
     std::optional<UnpastedDictation> m_unseenFailure;
     bool m_wantsConsent = false;
     bool m_isPolishing = false;
     bool m_isReconnecting = false;
-    std::optional<QString> m_keyboardGrabApp;
     std::optional<QString> m_micNote;
 
     std::shared_ptr<AudioStream> m_audio;
     std::unique_ptr<TranscriptionSession> m_transcription;
     std::unique_ptr<TextCleaner> m_cleaner;
     QTimer m_flushTimer;
-    QTimer m_noticeTimer;
     QTimer m_armTimer;
-    QTimer m_keyboardGrabTimer;
     std::optional<TextInserter::Target> m_target;
-    bool m_cancelled = false;
     std::optional<QDateTime> m_listeningSince;
     std::optional<QDateTime> m_stoppedAt;
     std::optional<QElapsedTimer> m_pressedAt;
     bool m_latched = false;
     bool m_pressStartedSession = false;
-    std::optional<QString> m_micFailure;
+    std::optional<MicrophoneFailure> m_micFailure;
     std::optional<QUuid> m_sessionID;
 };

@@ -94,7 +94,7 @@ protected:
     }
     VellApp& make() { return make(options()); }
 
-    bool waitForState(DictationController::State state, int timeoutMs = 3000)
+    bool waitForState(DictationState state, int timeoutMs = 3000)
     {
         return QTest::qWaitFor([&] { return app->controller().state() == state; }, timeoutMs);
     }
@@ -105,10 +105,10 @@ protected:
     {
         workspace.frontmost.reset();
         ASSERT_TRUE(app->controller().start());
-        ASSERT_TRUE(waitForState(DictationController::State::listening));
+        ASSERT_TRUE(waitForState(DictationState::listening));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !app->controller().committed().isEmpty(); }, 3000));
         app->controller().stop();
-        ASSERT_TRUE(waitForState(DictationController::State::idle));
+        ASSERT_TRUE(waitForState(DictationState::idle));
         ASSERT_TRUE(app->controller().unseenFailure().has_value());
     }
 

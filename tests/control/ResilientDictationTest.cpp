@@ -45,7 +45,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using State = DictationController::State;
+using State = DictationState;
 using Event = HotkeyMonitor::Event;
 
 constexpr qsizetype kWordSamples = 320; // one word per 20 ms chunk
@@ -204,7 +204,12 @@ public:
         NetworkStatus::shared().update(std::nullopt);
 
         DictationControllerOptions options;
-        options.timings = {30ms, 100ms, 3000ms, 10000ms, 10000ms, 1000ms};
+        options.timings = {.armDelay = 30ms,
+                           .holdThreshold = 100ms,
+                           .flushLimit = 3000ms,
+                           .noticeTime = 10000ms,
+                           .clipboardNoticeTime = 10000ms,
+                           .keyboardGrabPoll = 1000ms};
         options.clipboardRestoreDelay = 50ms;
         options.dataFolder = dir.path();
         options.words = &PlatformVocabulary::forMacOS();
@@ -263,7 +268,7 @@ public:
             outcome.words = wordNumbers(history.entries().first().text);
             outcome.problem = history.entries().first().note;
         } else {
-            outcome.problem = controller->notice();
+            outcome.problem = controller->notice().text();
         }
         outcome.cuts = proxy->cutCount();
         outcome.connections = proxy->connectionCount();

@@ -19,15 +19,15 @@ HUDPanel::HUDPanel(DictationController& controller, QObject* parent)
     m_view->setFocusPolicy(Qt::NoFocus);
 
     connect(&controller, &DictationController::stateChanged, this, &HUDPanel::update);
-    connect(&controller, &DictationController::noticeChanged, this, &HUDPanel::update);
+    connect(&controller.notice(), &Notice::changed, this, &HUDPanel::update);
     update();
 }
 
 HUDPanel::~HUDPanel() = default;
 
-bool HUDPanel::shouldShow(DictationController::State state, const std::optional<QString>& notice)
+bool HUDPanel::shouldShow(DictationState state, const std::optional<QString>& notice)
 {
-    return state != DictationController::State::idle || notice.has_value();
+    return state != DictationState::idle || notice.has_value();
 }
 
 QPoint HUDPanel::placement(const QRect& available, const QSize& panel)
@@ -43,7 +43,7 @@ bool HUDPanel::isVisible() const
 
 void HUDPanel::update()
 {
-    if (!shouldShow(m_controller.state(), m_controller.notice())) {
+    if (!shouldShow(m_controller.state(), m_controller.notice().text())) {
         m_view->hide();
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/panel/HUDView.h"
+#include "control/DictationState.h"
 
 #include <QObject>
 #include <QRect>
@@ -26,7 +27,7 @@ public:
     ~HUDPanel() override;
 
     // Hidden while idle without a notice, shown otherwise.
-    static bool shouldShow(DictationController::State state, const std::optional<QString>& notice);
+    static bool shouldShow(DictationState state, const std::optional<QString>& notice);
     // Centred, kBottomMargin above the bottom of the screen's free area.
     static QPoint placement(const QRect& available, const QSize& panel);
 

@@ -9,7 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-using State = DictationController::State;
+using State = DictationState;
 
 namespace {
 
@@ -30,8 +30,9 @@ const QColor kSecondaryColour(170, 170, 176);
 
 HUDView::Content HUDView::Content::of(const DictationController& c)
 {
-    return {c.state(),       c.committed(),      c.interim(), c.notice(), c.noticeDetail(), c.noticeOnClipboard(),
-            c.isPolishing(), c.isReconnecting(), c.micNote()};
+    return {c.state(),         c.committed(),       c.interim(),
+            c.notice().text(), c.notice().detail(), c.notice().isAboutClipboard(),
+            c.isPolishing(),   c.isReconnecting(),  c.micNote()};
 }
 
 HUDView::Indicator HUDView::indicator(const Content& content)
@@ -114,10 +115,10 @@ HUDView::HUDView(DictationController& controller, QWidget* parent)
 
     const auto refreshNow = [this] { refresh(); };
     for (auto signal : {&DictationController::stateChanged, &DictationController::committedChanged,
-                        &DictationController::interimChanged, &DictationController::noticeChanged,
-                        &DictationController::isPolishingChanged, &DictationController::isReconnectingChanged,
-                        &DictationController::micNoteChanged})
+                        &DictationController::interimChanged, &DictationController::isPolishingChanged,
+                        &DictationController::isReconnectingChanged, &DictationController::micNoteChanged})
         connect(&controller, signal, this, refreshNow);
+    connect(&controller.notice(), &Notice::changed, this, refreshNow);
     connect(&controller, &DictationController::levelChanged, this,
             [this] { m_levels->setLevel(m_controller.level()); });
     refresh();

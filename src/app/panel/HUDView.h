@@ -27,7 +27,7 @@ public:
     // What the panel shows, read from the controller in one go.
     struct Content
     {
-        DictationController::State state = DictationController::State::idle;
+        DictationState state = DictationState::idle;
         QString committed;
         QString interim;
         std::optional<QString> notice;

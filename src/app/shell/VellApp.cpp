@@ -47,9 +47,8 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
             VellLog::app().info(QStringLiteral("no system tray yet; the icon appears when one starts"));
     }
 
-    connect(m_updater.get(), &Updater::failed, this, [this](const QUrl& url) {
-        m_controller->showNotice(QStringLiteral("Couldn't open a web browser for the release page."), url.toString());
-    });
+    connect(m_updater.get(), &Updater::failed, this,
+            [this](const QUrl& url) { m_controller->notice().show(NoticeMessage::browserFailed(url.toString())); });
     // The refused dictation already said why; this is where the user can answer.
     connect(m_controller.get(), &DictationController::wantsConsentChanged, this, [this] {
         if (m_controller->wantsConsent())

@@ -15,11 +15,11 @@ constexpr qreal kRestingHeight = 13;
 
 } // namespace
 
-QList<QRectF> TrayIcon::bars(DictationController::State state, int levelStep)
+QList<QRectF> TrayIcon::bars(DictationState state, int levelStep)
 {
     QList<QRectF> result;
     for (size_t i = 0; i < kLeftEdges.size(); ++i) {
-        const qreal height = state == DictationController::State::listening
+        const qreal height = state == DictationState::listening
                                  ? 4 + (10.0 / 3.0) * qBound(0, levelStep, 3) * kLevelWeights[i]
                                  : kRestingHeight * kRestingProportions[i];
         result << QRectF(kLeftEdges[i], kCentreY - height / 2, kBarWidth, height);

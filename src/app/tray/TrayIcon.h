@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/DictationController.h"
+#include "control/DictationState.h"
 
 #include <QColor>
 #include <QIcon>
@@ -21,7 +21,7 @@ public:
 
     struct Look
     {
-        DictationController::State state = DictationController::State::idle;
+        DictationState state = DictationState::idle;
         int levelStep = 0; // 0 to 3; only drawn while listening
         bool needsAttention = false;
 
@@ -29,7 +29,7 @@ public:
     };
 
     // The five bars, left to right, in points.
-    static QList<QRectF> bars(DictationController::State state, int levelStep);
+    static QList<QRectF> bars(DictationState state, int levelStep);
     static QRectF badge() { return {13.5, 11, 6, 6}; }
     // Cleared before the badge is drawn, so it stands apart from the bars.
     static QRectF badgeClearing() { return {12.5, 10, 8, 8}; }

@@ -4,6 +4,7 @@
 #include "app/shell/Updater.h"
 #include "app/shell/WindowPresenter.h"
 #include "app/widgets/SymbolIcon.h"
+#include "control/DictationController.h"
 #include "platform/Clipboard.h"
 #include "storage/DesktopSettings.h"
 
@@ -35,12 +36,12 @@ TrayItem::TrayItem(DictationController& controller, WindowPresenter& windows, Up
 
     connect(&controller, &DictationController::stateChanged, this, lookChanged);
     connect(&controller, &DictationController::levelStepChanged, this, lookChanged);
-    connect(&controller, &DictationController::keyboardGrabAppChanged, this, lookChanged);
+    connect(&controller.keyboardGrab(), &KeyboardGrabWatch::changed, this, lookChanged);
     connect(&controller, &DictationController::unseenFailureChanged, this, lookChanged);
     connect(&controller.hotkey(), &HotkeyMonitor::isInstalledChanged, this, lookChanged);
 
     connect(&controller, &DictationController::stateChanged, this, rowsChanged);
-    connect(&controller, &DictationController::keyboardGrabAppChanged, this, rowsChanged);
+    connect(&controller.keyboardGrab(), &KeyboardGrabWatch::changed, this, rowsChanged);
     connect(&controller, &DictationController::unseenFailureChanged, this, [this] {
         m_unpastedCopied = false;
         m_rowsTimer.start();
@@ -124,7 +125,7 @@ void TrayItem::fillPlainMenu()
         action->setEnabled(false);
         return action;
     };
-    const std::optional<DictationController::UnpastedDictation> failure = m_controller.unseenFailure();
+    const std::optional<UnpastedDictation> failure = m_controller.unseenFailure();
     for (const Row& row : rows()) {
         switch (row.kind) {
         case Kind::title:
@@ -225,18 +226,18 @@ void TrayItem::perform(const Row& row)
             if (m_clipboard.setText(entry.text, Clipboard::Visibility::normal)) {
                 m_copiedEntry = entry.id;
             } else {
-                m_controller.showNotice(QStringLiteral("Couldn't copy the dictation to the clipboard."));
+                m_controller.notice().show(NoticeMessage::of(NoticeMessage::Kind::copyFailed));
             }
             break;
         }
         refreshRows();
         return;
     case Action::copyUnpasted:
-        if (const std::optional<DictationController::UnpastedDictation> failure = m_controller.unseenFailure()) {
+        if (const std::optional<UnpastedDictation> failure = m_controller.unseenFailure()) {
             if (m_clipboard.setText(failure->text, Clipboard::Visibility::normal))
                 m_unpastedCopied = true;
             else
-                m_controller.showNotice(QStringLiteral("Couldn't copy the dictation to the clipboard."));
+                m_controller.notice().show(NoticeMessage::of(NoticeMessage::Kind::copyFailed));
         }
         refreshRows();
         return;

@@ -15,6 +15,7 @@
 
 class AboutDialog;
 class Clipboard;
+class DictationController;
 class Updater;
 class WindowPresenter;
 

@@ -92,8 +92,7 @@ void TrayMenu::hideEvent(QHideEvent* event)
     Q_EMIT hidden();
 }
 
-void TrayMenu::setRows(const QList<Row>& rows,
-                       const std::optional<DictationController::UnpastedDictation>& unseenFailure)
+void TrayMenu::setRows(const QList<Row>& rows, const std::optional<UnpastedDictation>& unseenFailure)
 {
     if (rows == m_rows && unseenFailure == m_failure)
         return;

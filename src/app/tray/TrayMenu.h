@@ -22,8 +22,7 @@ public:
 
     explicit TrayMenu(QWidget* parent = nullptr);
 
-    void setRows(const QList<TrayMenuModel::Row>& rows,
-                 const std::optional<DictationController::UnpastedDictation>& unseenFailure);
+    void setRows(const QList<TrayMenuModel::Row>& rows, const std::optional<UnpastedDictation>& unseenFailure);
     const QList<TrayMenuModel::Row>& rows() const { return m_rows; }
     UnpastedCard* card() const { return m_card; }
 
@@ -50,5 +49,5 @@ private:
     QWidget* m_body = nullptr;
     UnpastedCard* m_card = nullptr;
     QList<TrayMenuModel::Row> m_rows;
-    std::optional<DictationController::UnpastedDictation> m_failure;
+    std::optional<UnpastedDictation> m_failure;
 };

@@ -1,11 +1,11 @@
 #include "app/tray/TrayMenuModel.h"
 
-#include "storage/AppSettings.h"
+#include "control/DictationController.h"
 #include "storage/DesktopSettings.h"
 
 #include <QRegularExpression>
 
-using State = DictationController::State;
+using State = DictationState;
 
 TrayMenuModel::Inputs TrayMenuModel::snapshot(DictationController& controller, const PlatformVocabulary& words)
 {
@@ -14,7 +14,7 @@ TrayMenuModel::Inputs TrayMenuModel::snapshot(DictationController& controller, c
     inputs.shortcutLabel = controller.desktopSettings().shortcut().label(words);
     inputs.week = controller.usage().thisWeek();
     inputs.hotkeyInstalled = controller.hotkey().isInstalled();
-    inputs.keyboardGrabApp = controller.keyboardGrabApp();
+    inputs.keyboardGrabApp = controller.keyboardGrab().app();
     inputs.unseenFailure = controller.unseenFailure();
     inputs.recent = controller.history().entries().mid(0, kRecentRows);
     inputs.words = &words;
@@ -46,7 +46,7 @@ std::optional<QString> TrayMenuModel::weeklySummary(const UsageLog::Totals& week
     return locale.toString(week.words) + QStringLiteral(" words this week · ") + saved + QStringLiteral(" saved");
 }
 
-QString TrayMenuModel::unpastedTitle(const DictationController::UnpastedDictation& failure, const QLocale& locale)
+QString TrayMenuModel::unpastedTitle(const UnpastedDictation& failure, const QLocale& locale)
 {
     // Some locales' short style still shows seconds; a time of day here does not need them.
     static const QRegularExpression seconds(QStringLiteral("[^Hhm]?ss"));
@@ -65,7 +65,7 @@ QString TrayMenuModel::oneLine(const QString& text)
 
 bool TrayMenuModel::needsAttention(DictationController& controller)
 {
-    return !controller.hotkey().isInstalled() || controller.keyboardGrabApp().has_value() ||
+    return !controller.hotkey().isInstalled() || controller.keyboardGrab().app().has_value() ||
            controller.unseenFailure().has_value();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "control/DictationController.h"
+#include "control/DictationState.h"
+#include "platform/PlatformVocabulary.h"
 #include "storage/HistoryEntry.h"
 #include "storage/UsageLog.h"
 
@@ -10,6 +11,8 @@
 #include <QUuid>
 
 #include <optional>
+
+class DictationController;
 
 // What the tray's drop-down shows, top to bottom, as plain rows: the popup
 // and the plain context menu draw the same rows. Built from a snapshot of the
@@ -64,12 +67,12 @@ public:
 
     struct Inputs
     {
-        DictationController::State state = DictationController::State::idle;
+        DictationState state = DictationState::idle;
         QString shortcutLabel;
         UsageLog::Totals week;
         bool hotkeyInstalled = true;
         std::optional<QString> keyboardGrabApp;
-        std::optional<DictationController::UnpastedDictation> unseenFailure;
+        std::optional<UnpastedDictation> unseenFailure;
         QList<HistoryEntry> recent; // newest first; only the first five are shown
         std::optional<QUuid> copiedEntry;
         bool unpastedCopied = false;
@@ -80,11 +83,11 @@ public:
     static Inputs snapshot(DictationController& controller, const PlatformVocabulary& words);
     static QList<Row> rows(const Inputs& inputs);
 
-    static QString caption(DictationController::State state, const QString& shortcutLabel);
+    static QString caption(DictationState state, const QString& shortcutLabel);
     // None when nothing was dictated this week.
     static std::optional<QString> weeklySummary(const UsageLog::Totals& week, const QLocale& locale);
     // "Not pasted · 14:05 in Editor".
-    static QString unpastedTitle(const DictationController::UnpastedDictation& failure, const QLocale& locale);
+    static QString unpastedTitle(const UnpastedDictation& failure, const QLocale& locale);
     // An entry's text on one line, as a recent row shows it.
     static QString oneLine(const QString& text);
 

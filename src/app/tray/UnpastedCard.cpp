@@ -56,7 +56,7 @@ UnpastedCard::UnpastedCard(QWidget* parent)
     connect(m_dismiss, &QPushButton::clicked, this, &UnpastedCard::dismissRequested);
 }
 
-void UnpastedCard::setFailure(const DictationController::UnpastedDictation& failure, const QString& title, bool copied)
+void UnpastedCard::setFailure(const UnpastedDictation& failure, const QString& title, bool copied)
 {
     m_title->setText(title);
     m_text->setText(failure.text);

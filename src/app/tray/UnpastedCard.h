@@ -1,6 +1,6 @@
 #pragma once
 
-#include "control/DictationController.h"
+#include "control/DictationState.h"
 
 #include <QFrame>
 
@@ -17,7 +17,7 @@ class UnpastedCard : public QFrame
 public:
     explicit UnpastedCard(QWidget* parent = nullptr);
 
-    void setFailure(const DictationController::UnpastedDictation& failure, const QString& title, bool copied);
+    void setFailure(const UnpastedDictation& failure, const QString& title, bool copied);
 
     QPushButton& copyButton() { return *m_copy; }
     QPushButton& dismissButton() { return *m_dismiss; }

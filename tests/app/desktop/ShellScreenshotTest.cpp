@@ -9,7 +9,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using State = DictationController::State;
+using State = DictationState;
 
 const QRgb kCard = qRgb(28, 28, 30);
 
@@ -80,7 +80,7 @@ TEST_F(ShellScreenshotTest, PanelAndDropDownAsTheUserSeesThem)
     EXPECT_EQ(shot.size(), QSize(520, 120));
 
     ASSERT_TRUE(waitForState(State::idle, 5000));
-    ASSERT_TRUE(app->controller().noticeOnClipboard());
+    ASSERT_TRUE(app->controller().notice().isAboutClipboard());
     shot = shootPanel(QStringLiteral("panel-clipboard-notice.png"));
     EXPECT_GT(view.cardRect().height(), 50); // the notice and its reason, on two lines
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-using State = DictationController::State;
+using State = DictationState;
 using Content = HUDView::Content;
 using Indicator = HUDView::Indicator;
 
@@ -137,7 +137,7 @@ TEST_F(ShellFixture, PanelShowsForDictationsAndNoticesWithoutTakingFocus)
     EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_TRUE(view.testAttribute(Qt::WA_ShowWithoutActivating));
 
-    app->controller().showNotice(QStringLiteral("No internet connection."));
+    app->controller().notice().show(NoticeMessage::startRefused(StartRefusal::offline, TranscriptionProvider::soniox));
     ASSERT_TRUE(hud.isVisible());
     EXPECT_EQ(view.shownText(), QStringLiteral("No internet connection."));
     EXPECT_EQ(view.shownIndicator(), Indicator::noticeSymbol);

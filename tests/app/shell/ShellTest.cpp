@@ -12,7 +12,7 @@
 
 namespace {
 
-using State = DictationController::State;
+using State = DictationState;
 
 // ---- The launch check -------------------------------------------------------
 
@@ -120,7 +120,7 @@ TEST_F(ShellFixture, RecentRowsCopyTheirEntryAndShowWhichWasCopied)
 
     clipboard.refusesWrites = true;
     buttonNamed(item.content(), QStringLiteral("first words"))->click();
-    EXPECT_EQ(app->controller().notice(), QStringLiteral("Couldn't copy the dictation to the clipboard."));
+    EXPECT_EQ(app->controller().notice().text(), QStringLiteral("Couldn't copy the dictation to the clipboard."));
 }
 
 TEST_F(ShellFixture, TheUnpastedCardCopiesAndDismisses)
@@ -169,12 +169,12 @@ TEST_F(ShellFixture, CommandsOpenWindowsTheReleasePageAndQuit)
     buttonNamed(content, QStringLiteral("Check for Updates…"))->click();
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(opened.first(), app->updater().releasePage());
-    EXPECT_FALSE(app->controller().notice().has_value());
+    EXPECT_FALSE(app->controller().notice().text().has_value());
 
     openSucceeds = false; // no browser on this desktop
     buttonNamed(content, QStringLiteral("Check for Updates…"))->click();
-    EXPECT_EQ(app->controller().notice(), QStringLiteral("Couldn't open a web browser for the release page."));
-    EXPECT_EQ(app->controller().noticeDetail(), app->updater().releasePage().toString());
+    EXPECT_EQ(app->controller().notice().text(), QStringLiteral("Couldn't open a web browser for the release page."));
+    EXPECT_EQ(app->controller().notice().detail(), app->updater().releasePage().toString());
 
     buttonNamed(content, QStringLiteral("About Vell"))->click();
     ASSERT_NE(app->trayItem().aboutDialog(), nullptr);

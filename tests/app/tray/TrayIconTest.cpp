@@ -4,7 +4,7 @@
 
 namespace {
 
-using State = DictationController::State;
+using State = DictationState;
 
 QList<qreal> heights(const QList<QRectF>& bars)
 {

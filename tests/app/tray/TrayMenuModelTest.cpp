@@ -4,7 +4,7 @@
 
 namespace {
 
-using State = DictationController::State;
+using State = DictationState;
 using Row = TrayMenuModel::Row;
 using Kind = TrayMenuModel::Row::Kind;
 
@@ -136,8 +136,8 @@ TEST(TrayMenuModelTest, TheUnpastedCardSaysWhenAndWhere)
 {
     TrayMenuModel::Inputs in = inputs();
     const QDateTime at = QDateTime(QDate(2025, 3, 4), QTime(14, 5));
-    in.unseenFailure = DictationController::UnpastedDictation{QStringLiteral("hello"), QStringLiteral("Editor"),
-                                                              QStringLiteral("There was no app to paste into."), at};
+    in.unseenFailure = UnpastedDictation{QStringLiteral("hello"), QStringLiteral("Editor"),
+                                         QStringLiteral("There was no app to paste into."), at};
     const QList<Row> cards = ofKind(TrayMenuModel::rows(in), Kind::unpasted);
     ASSERT_EQ(cards.size(), 1);
     EXPECT_EQ(cards[0].text, QStringLiteral("Not pasted · 2:05 PM in Editor"));

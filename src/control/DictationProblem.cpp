@@ -1,0 +1,94 @@
+#include "control/DictationProblem.h"
+
+#include <QStringList>
+
+namespace {
+
+template <typename... Handlers> struct Overloaded : Handlers...
+{
+    using Handlers::operator()...;
+};
+template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
+
+QString pasteRefusalText(const PasteRefusal& refusal)
+{
+    switch (refusal.reason) {
+    case PasteRefusal::Reason::switchedApp:
+        return QStringLiteral("You switched to %1, so it wasn't pasted.")
+            .arg(refusal.appName.value_or(QStringLiteral("another app")));
+    case PasteRefusal::Reason::keyboardGrabbed:
+        return QStringLiteral("Another program holds the keyboard, so it wasn't pasted.");
+    case PasteRefusal::Reason::pasteFailed:
+        return QStringLiteral("Pasting didn't work this time.");
+    case PasteRefusal::Reason::noTarget:
+        return QStringLiteral("There was no app to paste into.");
+    }
+    return {};
+}
+
+} // namespace
+
+namespace DictationProblemText {
+
+QString description(const DictationProblem& problem)
+{
+    return std::visit(Overloaded{
+                          [](const TranscriberMissing& missing) {
+                              return QStringLiteral("%1 isn't available in this version of Vell.")
+                                  .arg(TranscriptionProviders::title(missing.provider));
+                          },
+                          [](const MicrophoneFailure& failure) {
+                              return (failure.opened ? QStringLiteral("The microphone stopped: ")
+                                                     : QStringLiteral("Couldn't open the microphone: ")) +
+                                     AudioCapture::description(failure.error);
+                          },
+                          [](const TranscriptionError& error) { return error.description(); },
+                          [](const CleanupFailure& failure) {
+                              return TextCleaner::description(failure.failure) +
+                                     QStringLiteral(" Pasted the raw transcript.");
+                          },
+                          [](const PasteRefusal& refusal) { return pasteRefusalText(refusal); },
+                      },
+                      problem);
+}
+
+std::optional<QString> description(const DictationProblems& problems)
+{
+    QStringList sentences;
+    for (const DictationProblem& problem : problems)
+        sentences << description(problem);
+    sentences.removeAll(QString());
+    if (sentences.isEmpty())
+        return std::nullopt;
+    return sentences.join(QLatin1Char(' '));
+}
+
+QString kind(const DictationProblem& problem)
+{
+    static const char* const kTranscriptionKinds[] = {"service error", "network error", "connection lost"};
+    static const char* const kPasteReasons[] = {"switched app", "keyboard grabbed", "paste failed", "no target"};
+    return std::visit(
+        Overloaded{
+            [](const TranscriberMissing& missing) {
+                return QStringLiteral("no transcriber for ") + TranscriptionProviders::rawValue(missing.provider);
+            },
+            [](const MicrophoneFailure& failure) { return description(failure); },
+            [](const TranscriptionError& error) {
+                return QStringLiteral("transcription: ") + QLatin1String(kTranscriptionKinds[int(error.kind)]);
+            },
+            [](const CleanupFailure& failure) {
+                if (const auto* error = std::get_if<TextCleaner::CleanupError>(&failure.failure))
+                    return QStringLiteral("cleanup: error kind %1, HTTP status %2")
+                        .arg(int(error->kind))
+                        .arg(error->status);
+                return QStringLiteral("cleanup: network error %1")
+                    .arg(int(std::get<TextCleaner::TransportError>(failure.failure).code));
+            },
+            [](const PasteRefusal& refusal) {
+                return QStringLiteral("not pasted: ") + QLatin1String(kPasteReasons[int(refusal.reason)]);
+            },
+        },
+        problem);
+}
+
+} // namespace DictationProblemText

@@ -1,0 +1,21 @@
+#include "control/StartCheck.h"
+
+std::optional<StartRefusal> checkStart(const StartConditions& conditions)
+{
+    const bool needsNetwork = conditions.provider != TranscriptionProvider::mock;
+    if (needsNetwork && !conditions.hasKey)
+        return StartRefusal::missingKey;
+    if (needsNetwork && !conditions.sharingAllowed)
+        return StartRefusal::needsConsent;
+    if (needsNetwork && conditions.online == false)
+        return StartRefusal::offline;
+    switch (conditions.microphone) {
+    case MicrophonePermission::Status::denied:
+        return StartRefusal::microphoneOff;
+    case MicrophonePermission::Status::undetermined:
+        return StartRefusal::microphoneUndetermined;
+    case MicrophonePermission::Status::granted:
+        break;
+    }
+    return std::nullopt;
+}

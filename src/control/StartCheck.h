@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/MicrophonePermission.h"
+#include "transcription/TranscriptionProvider.h"
+
+#include <optional>
+
+// Why a dictation cannot start now.
+enum class StartRefusal {
+    missingKey,             // the chosen service has no key
+    needsConsent,           // the user has not allowed sending the voice to a service
+    offline,                // the network is known to be down
+    microphoneOff,          // the desktop denies the microphone
+    microphoneUndetermined, // the microphone has not been asked for yet
+};
+
+// What decides whether a dictation may start.
+struct StartConditions
+{
+    TranscriptionProvider provider = TranscriptionProvider::mock;
+    bool hasKey = false;
+    bool sharingAllowed = false;
+    std::optional<bool> online; // absent while unknown, which never blocks
+    MicrophonePermission::Status microphone = MicrophonePermission::Status::undetermined;
+};
+
+// The first reason a dictation cannot start; none when it can. The demo needs
+// neither a key, consent nor the network.
+std::optional<StartRefusal> checkStart(const StartConditions& conditions);
