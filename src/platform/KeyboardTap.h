@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
 
 // One key event seen by the keyboard tap.
 struct KeyEvent
@@ -29,6 +30,15 @@ struct SwallowedKey
     bool anyModifiers = false;
 
     bool operator==(const SwallowedKey&) const = default;
+};
+
+// A key as the shortcut model sees it, read from a key event that one of this
+// program's own windows received (the shortcut recorder's).
+struct WindowKey
+{
+    std::optional<quint16> keyCode;       // none for a key the model cannot record
+    std::optional<ModifierKeys> modifier; // the side-specific modifier it is, if it is one
+    bool changesModifiers = false;        // a modifier or a lock key
 };
 
 // The system-wide keyboard hook for the logged-in user.
@@ -56,6 +66,10 @@ public:
     virtual void remove() = 0;
     virtual bool isInstalled() const = 0;
     virtual void setSwallowedKeys(const QList<SwallowedKey>& keys) = 0;
+    // The key behind a key event of one of this program's windows, from the
+    // toolkit's native scan code, or its Qt::Key for synthetic events that
+    // carry none (a US layout is then assumed).
+    virtual WindowKey windowKey(quint32 nativeScanCode, int qtKey) const = 0;
 
 Q_SIGNALS:
     void disabled();

@@ -13,6 +13,9 @@ public:
     bool creationFails = false;
     int installCount = 0;
     QList<SwallowedKey> swallowed;
+    // How keys of the program's own windows read; tests that record a
+    // shortcut set the desktop's real mapping.
+    std::function<WindowKey(quint32, int)> windowKeys = [](quint32, int) { return WindowKey{}; };
 
     bool hasKeyboardAccess() const override { return keyboardAccess; }
     bool install(Handler handler) override
@@ -26,6 +29,7 @@ public:
     void remove() override { m_handler = nullptr; }
     bool isInstalled() const override { return m_handler != nullptr; }
     void setSwallowedKeys(const QList<SwallowedKey>& keys) override { swallowed = keys; }
+    WindowKey windowKey(quint32 nativeScanCode, int qtKey) const override { return windowKeys(nativeScanCode, qtKey); }
 
     // Feeds one event; answers whether the handler swallowed it.
     bool send(const KeyEvent& event) { return m_handler ? m_handler(event) : false; }

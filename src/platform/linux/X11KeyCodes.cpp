@@ -1,5 +1,7 @@
 #include "platform/linux/X11KeyCodes.h"
 
+#include <Qt>
+
 #include <array>
 #include <utility>
 
@@ -139,6 +141,46 @@ constexpr std::pair<uint8_t, ModifierKeys> kModifiers[] = {
 constexpr uint8_t kCapsLock = 66;
 constexpr uint8_t kNumLock = 77;
 
+// X11 key codes of a US PC keyboard, for events that carry no scan code.
+uint8_t usLayoutKeyCode(int key)
+{
+    static constexpr char kLetters[] = "QWERTYUIOP";
+    static constexpr char kHome[] = "ASDFGHJKL";
+    static constexpr char kBottom[] = "ZXCVBNM";
+    for (int i = 0; kLetters[i]; ++i)
+        if (key == kLetters[i])
+            return uint8_t(24 + i);
+    for (int i = 0; kHome[i]; ++i)
+        if (key == kHome[i])
+            return uint8_t(38 + i);
+    for (int i = 0; kBottom[i]; ++i)
+        if (key == kBottom[i])
+            return uint8_t(52 + i);
+    if (key >= Qt::Key_1 && key <= Qt::Key_9)
+        return uint8_t(10 + key - Qt::Key_1);
+    if (key == Qt::Key_0)
+        return 19;
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F10)
+        return uint8_t(67 + key - Qt::Key_F1);
+    if (key == Qt::Key_F11 || key == Qt::Key_F12)
+        return uint8_t(95 + key - Qt::Key_F11);
+    if (key >= Qt::Key_F13 && key <= Qt::Key_F20)
+        return uint8_t(191 + key - Qt::Key_F13);
+
+    static constexpr std::pair<int, uint8_t> kNamed[] = {
+        {Qt::Key_Escape, 9},    {Qt::Key_Space, 65},     {Qt::Key_Return, 36},    {Qt::Key_Enter, 36},
+        {Qt::Key_Tab, 23},      {Qt::Key_Backspace, 22}, {Qt::Key_Delete, 119},   {Qt::Key_Left, 113},
+        {Qt::Key_Right, 114},   {Qt::Key_Up, 111},       {Qt::Key_Down, 116},     {Qt::Key_Home, 110},
+        {Qt::Key_End, 115},     {Qt::Key_PageUp, 112},   {Qt::Key_PageDown, 117}, {Qt::Key_Shift, 50},
+        {Qt::Key_Control, 37},  {Qt::Key_Alt, 64},       {Qt::Key_AltGr, 108},    {Qt::Key_Meta, 133},
+        {Qt::Key_Super_L, 133}, {Qt::Key_Super_R, 134},
+    };
+    for (const auto& [named, code] : kNamed)
+        if (key == named)
+            return code;
+    return 0;
+}
+
 } // namespace
 
 uint16_t toModel(uint8_t x11KeyCode)
@@ -185,6 +227,15 @@ uint8_t leftKeyOf(ModifierKind kind)
         return 133;
     }
     return 37;
+}
+
+WindowKey windowKey(quint32 nativeScanCode, int qtKey)
+{
+    const uint8_t code =
+        nativeScanCode >= 8 && nativeScanCode <= 255 ? uint8_t(nativeScanCode) : usLayoutKeyCode(qtKey);
+    if (code == 0)
+        return {};
+    return {toModel(code), modifierOf(code), isModifierKey(code)};
 }
 
 } // namespace X11KeyCodes

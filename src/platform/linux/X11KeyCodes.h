@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KeyboardTap.h"
 #include "shortcut/ModifierKeys.h"
 
 #include <cstdint>
@@ -22,5 +23,8 @@ std::optional<ModifierKeys> modifierOf(uint8_t x11KeyCode);
 bool isModifierKey(uint8_t x11KeyCode);
 // The X11 key pressed for the left key of a modifier kind.
 uint8_t leftKeyOf(ModifierKind kind);
+// The key of a Qt key event: its native scan code is the X11 key code, on X11
+// and under Wayland alike; for events without one, a US layout is assumed.
+WindowKey windowKey(quint32 nativeScanCode, int qtKey);
 
 } // namespace X11KeyCodes

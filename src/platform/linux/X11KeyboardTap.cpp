@@ -248,3 +248,8 @@ void X11KeyboardTap::lose()
     m_handler = nullptr;
     Q_EMIT disabled();
 }
+
+WindowKey X11KeyboardTap::windowKey(quint32 nativeScanCode, int qtKey) const
+{
+    return X11KeyCodes::windowKey(nativeScanCode, qtKey);
+}

@@ -30,6 +30,7 @@ public:
     void remove() override;
     bool isInstalled() const override { return m_monitor != nullptr; }
     void setSwallowedKeys(const QList<SwallowedKey>& keys) override;
+    WindowKey windowKey(quint32 nativeScanCode, int qtKey) const override;
 
 private:
     void readMonitor();

@@ -14,6 +14,7 @@
 #include "fakes/FakeSessionEvents.h"
 #include "fakes/FakeSoundPlayer.h"
 #include "fakes/FakeWorkspace.h"
+#include "platform/linux/X11KeyCodes.h"
 #include "storage/AppSettings.h"
 #include "storage/DesktopSettings.h"
 #include "storage/KeyStore.h"
@@ -52,6 +53,7 @@ protected:
         for (const char* name : {"VELL_ASSEMBLYAI_API_URL", "VELL_SONIOX_API_URL", "VELL_ANTHROPIC_URL"})
             qputenv(name, server);
         QFile::remove(Permissions::autostartPath());
+        tap.windowKeys = &X11KeyCodes::windowKey; // the recorder reads keys as on X11
 
         DictationControllerOptions options;
         options.dataFolder = dir.path();

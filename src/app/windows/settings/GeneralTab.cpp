@@ -25,7 +25,8 @@ GeneralTab::GeneralTab(const WindowServices& services, std::function<void()> ope
     form->setVerticalSpacing(12);
     form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
 
-    m_recorder = new ShortcutRecorderButton(controller.hotkey(), desktopSettings.shortcut(), *m_services.words, this);
+    m_recorder = new ShortcutRecorderButton(controller.hotkey(), m_services.keyboardTap, desktopSettings.shortcut(),
+                                            *m_services.words, this);
     form->addRow(QStringLiteral("Shortcut"), m_recorder);
     connect(m_recorder, &ShortcutRecorderButton::shortcutRecorded, this, &GeneralTab::onShortcutRecorded);
     connect(&desktopSettings, &DesktopSettings::shortcutChanged, m_recorder, &ShortcutRecorderButton::setShortcut);

@@ -4,17 +4,19 @@
 
 #include <QString>
 
+class KeyboardTap;
 class QKeyEvent;
 
 // Turns the key events a window receives into the shortcut model: the key's
 // model code and the modifiers held, left and right told apart. Qt reports
-// only the kinds of modifiers held, so the sides come from the key codes of
-// the modifier presses and releases seen (the native scan code is the X11
-// key code on X11 and under Wayland); for synthetic events without one a US
-// layout is assumed.
+// only the kinds of modifiers held, so the sides come from the modifier
+// presses and releases seen, read through the keyboard tap, which knows the
+// desktop's key codes.
 class KeyEventTranslator
 {
 public:
+    explicit KeyEventTranslator(const KeyboardTap& tap) : m_tap(tap) {}
+
     struct Result
     {
         enum class Kind {
@@ -33,11 +35,9 @@ public:
     // Forgets the modifiers seen, as at the start of a recording.
     void reset() { m_held = {}; }
 
-    // The X11 key code of a key event.
-    static quint8 x11KeyCode(const QKeyEvent& event);
-
 private:
     void reconcile(Qt::KeyboardModifiers modifiers);
 
+    const KeyboardTap& m_tap;
     ModifierKeys m_held;
 };

@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-ShortcutRecorderButton::ShortcutRecorderButton(HotkeyMonitor& hotkey, const Shortcut& shortcut,
+ShortcutRecorderButton::ShortcutRecorderButton(HotkeyMonitor& hotkey, const KeyboardTap& tap, const Shortcut& shortcut,
                                                const PlatformVocabulary& words, QWidget* parent)
-    : QWidget(parent), m_recorder(hotkey, shortcut, words), m_button(new QPushButton(this)),
+    : QWidget(parent), m_recorder(hotkey, shortcut, words), m_keys(tap), m_button(new QPushButton(this)),
       m_caption(WindowStyle::secondary(QString(), this)), m_hint(WindowStyle::secondary(QString(), this))
 {
     m_button->setCheckable(true);

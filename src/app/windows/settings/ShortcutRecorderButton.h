@@ -18,7 +18,7 @@ class ShortcutRecorderButton : public QWidget
     Q_OBJECT
 
 public:
-    ShortcutRecorderButton(HotkeyMonitor& hotkey, const Shortcut& shortcut,
+    ShortcutRecorderButton(HotkeyMonitor& hotkey, const KeyboardTap& tap, const Shortcut& shortcut,
                            const PlatformVocabulary& words = PlatformVocabulary::native(), QWidget* parent = nullptr);
     ~ShortcutRecorderButton() override;
 

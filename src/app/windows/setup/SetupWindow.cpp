@@ -158,8 +158,8 @@ QWidget* SetupWindow::shortcutPage()
     layout->addWidget(
         WindowStyle::paragraph(QStringLiteral("Hold it to dictate, or tap it to start and tap again to stop."), page));
     layout->addSpacing(6);
-    m_recorder = new ShortcutRecorderButton(controller.hotkey(), controller.desktopSettings().shortcut(),
-                                            *m_services.words, page);
+    m_recorder = new ShortcutRecorderButton(controller.hotkey(), m_services.keyboardTap,
+                                            controller.desktopSettings().shortcut(), *m_services.words, page);
     layout->addWidget(m_recorder);
     connect(m_recorder, &ShortcutRecorderButton::shortcutRecorded, this, [this](const Shortcut& shortcut) {
         DictationController& controller = m_services.controller;
