@@ -2,10 +2,6 @@
 #include "app/shell/RunningCopies.h"
 #include "app/shell/VellApp.h"
 #include "app/windows/AppWindows.h"
-#include "app/windows/history/HistoryWindow.h"
-#include "app/windows/history/UsageStatsView.h"
-#include "app/windows/settings/SettingsWindow.h"
-#include "app/windows/setup/SetupWindow.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/LibsecretStore.h"
 #include "platform/linux/LogindSessionEvents.h"
@@ -26,8 +22,6 @@
 #include <QClipboard>
 #include <QNetworkAccessManager>
 #include <QSettings>
-
-#include <cstdio>
 
 // Creates the Linux adapters of the platform services and hands them to the
 // application, which does everything else.

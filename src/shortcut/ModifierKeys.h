@@ -24,10 +24,6 @@ public:
     static const ModifierKeys rightSuper;
     static const ModifierKeys fn;
 
-    // From a macOS keyboard event's flag word: only the device-dependent side
-    // bits and the secondary-Fn bit count.
-    static ModifierKeys fromEventFlags(quint64 eventFlags);
-
     constexpr quint32 rawValue() const { return m_raw; }
     constexpr bool isEmpty() const { return m_raw == 0; }
     constexpr bool contains(ModifierKeys other) const { return (m_raw & other.m_raw) == other.m_raw; }

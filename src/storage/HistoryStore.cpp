@@ -1,11 +1,6 @@
 #include "storage/HistoryStore.h"
 
-#include "storage/JsonArrayFile.h"
-
 #include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <algorithm>
 

@@ -1,12 +1,7 @@
 #include "storage/UsageLog.h"
 
-#include "storage/JsonArrayFile.h"
-
 #include <QDir>
-#include <QFileInfo>
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QSet>
 
 #include <cmath>

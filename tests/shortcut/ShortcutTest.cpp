@@ -123,14 +123,4 @@ TEST(ShortcutJson, WritesOnlyWhatIsSetAndRoundTrips)
     EXPECT_EQ(Shortcut::fromJson(fn.toJson()), fn);
 }
 
-TEST(ModifierKeysFlags, TakeOnlyTheSideBitsAndFn)
-{
-    EXPECT_EQ(ModifierKeys::fromEventFlags(0x40), ModifierKeys::rightAlt);
-    EXPECT_EQ(ModifierKeys::fromEventFlags(0x2000 | 0x1), kBothControl);
-    EXPECT_EQ(ModifierKeys::fromEventFlags(0x800000 | 0x10), ModifierKeys::fn | ModifierKeys::rightSuper);
-    EXPECT_EQ(ModifierKeys::fromEventFlags(0x2 | 0x4 | 0x8 | 0x20), ModifierKeys(0x30 | 0x40 | 0x4));
-    // Device-independent kind bits, Caps Lock and the keypad bit are ignored.
-    EXPECT_EQ(ModifierKeys::fromEventFlags(0x100000 | 0x80000 | 0x10000 | 0x200000), ModifierKeys());
-}
-
 } // namespace

@@ -87,13 +87,13 @@ TEST_F(SettingsTest, AnEmptyStoreYieldsTheDefaults)
     EXPECT_TRUE(app.dismissedSuggestions().isEmpty());
     EXPECT_EQ(app.keysVersion(), 0);
 
-    DesktopSettings mac(*m_store, m_appearance);
-    EXPECT_EQ(mac.shortcut(), Shortcut::defaultShortcut());
-    EXPECT_EQ(mac.shortcut().modifiers.rawValue(), 8u);
-    EXPECT_TRUE(mac.shortcut().isModifierOnly());
-    EXPECT_EQ(mac.triggerMode(), TriggerMode::holdOrTap);
-    EXPECT_EQ(mac.appearance(), AppearanceSetting::system);
-    EXPECT_EQ(mac.inputDeviceUID(), std::nullopt);
+    DesktopSettings desktop(*m_store, m_appearance);
+    EXPECT_EQ(desktop.shortcut(), Shortcut::defaultShortcut());
+    EXPECT_EQ(desktop.shortcut().modifiers.rawValue(), 8u);
+    EXPECT_TRUE(desktop.shortcut().isModifierOnly());
+    EXPECT_EQ(desktop.triggerMode(), TriggerMode::holdOrTap);
+    EXPECT_EQ(desktop.appearance(), AppearanceSetting::system);
+    EXPECT_EQ(desktop.inputDeviceUID(), std::nullopt);
 
     // Reading alone neither writes the store nor applies an appearance.
     EXPECT_TRUE(m_store->allKeys().isEmpty());
@@ -117,8 +117,8 @@ TEST_P(StoredValueTest, ReadsWithItsOwnFallback)
 {
     QSettings& store = storeWithText(GetParam().line);
     const AppSettings app(store, *m_keys);
-    const DesktopSettings mac(store, m_appearance);
-    GetParam().expect(app, mac);
+    const DesktopSettings desktop(store, m_appearance);
+    GetParam().expect(app, desktop);
 }
 
 const StoredValue kStoredValues[] = {
@@ -154,13 +154,17 @@ const StoredValue kStoredValues[] = {
     {"ListUnderLanguage", "pinnedLanguage=en, fr",
      [](const AppSettings& app, const DesktopSettings&) { EXPECT_EQ(app.pinnedLanguage(), std::nullopt); }},
     {"TextUnderShortcut", "shortcut={\\\"modifiers\\\":4}",
-     [](const AppSettings&, const DesktopSettings& mac) { EXPECT_EQ(mac.shortcut(), Shortcut::defaultShortcut()); }},
+     [](const AppSettings&, const DesktopSettings& desktop) {
+         EXPECT_EQ(desktop.shortcut(), Shortcut::defaultShortcut());
+     }},
     {"UndecodableShortcut", "shortcut=@ByteArray({\\\"keyCode\\\":49})",
-     [](const AppSettings&, const DesktopSettings& mac) { EXPECT_EQ(mac.shortcut(), Shortcut::defaultShortcut()); }},
+     [](const AppSettings&, const DesktopSettings& desktop) {
+         EXPECT_EQ(desktop.shortcut(), Shortcut::defaultShortcut());
+     }},
     {"UnknownTriggerAndAppearance", "triggerMode=Toggle\nappearance=purple",
-     [](const AppSettings&, const DesktopSettings& mac) {
-         EXPECT_EQ(mac.triggerMode(), TriggerMode::holdOrTap);
-         EXPECT_EQ(mac.appearance(), AppearanceSetting::system);
+     [](const AppSettings&, const DesktopSettings& desktop) {
+         EXPECT_EQ(desktop.triggerMode(), TriggerMode::holdOrTap);
+         EXPECT_EQ(desktop.appearance(), AppearanceSetting::system);
      }},
 };
 
@@ -185,9 +189,9 @@ class FieldTest : public SettingsTest, public ::testing::WithParamInterface<Fiel
 TEST_P(FieldTest, WritesThroughAlwaysAndSignalsOnlyAChange)
 {
     AppSettings app(*m_store, *m_keys);
-    DesktopSettings mac(*m_store, m_appearance);
+    DesktopSettings desktop(*m_store, m_appearance);
     QObject* object = app.metaObject()->indexOfProperty(GetParam().property) >= 0 ? static_cast<QObject*>(&app)
-                                                                                  : static_cast<QObject*>(&mac);
+                                                                                  : static_cast<QObject*>(&desktop);
     const QMetaProperty property =
         object->metaObject()->property(object->metaObject()->indexOfProperty(GetParam().property));
     ASSERT_TRUE(property.isValid());
@@ -244,14 +248,14 @@ TEST_F(SettingsTest, OptionalFieldsSetToNoneRemoveTheirKeys)
 {
     {
         AppSettings app(*m_store, *m_keys);
-        DesktopSettings mac(*m_store, m_appearance);
+        DesktopSettings desktop(*m_store, m_appearance);
         app.setPinnedLanguage(QStringLiteral("de"));
-        mac.setInputDeviceUID(QStringLiteral("alsa_input.usb"));
+        desktop.setInputDeviceUID(QStringLiteral("alsa_input.usb"));
         QSignalSpy languageChanges(&app, &AppSettings::pinnedLanguageChanged);
         app.setPinnedLanguage(std::nullopt);
-        mac.setInputDeviceUID(QString()); // an empty identifier names no device
+        desktop.setInputDeviceUID(QString()); // an empty identifier names no device
         EXPECT_EQ(languageChanges.size(), 1);
-        EXPECT_EQ(mac.inputDeviceUID(), std::nullopt);
+        EXPECT_EQ(desktop.inputDeviceUID(), std::nullopt);
     }
     EXPECT_FALSE(fileText().contains(QStringLiteral("pinnedLanguage")));
     EXPECT_FALSE(fileText().contains(QStringLiteral("inputDeviceUID")));
@@ -261,11 +265,11 @@ TEST_F(SettingsTest, OptionalFieldsSetToNoneRemoveTheirKeys)
 
 TEST_F(SettingsTest, EveryAppearanceAssignmentIsApplied)
 {
-    DesktopSettings mac(*m_store, m_appearance);
-    mac.applyAppearance();
-    QSignalSpy changes(&mac, &DesktopSettings::appearanceChanged);
-    mac.setAppearance(AppearanceSetting::dark);
-    mac.setAppearance(AppearanceSetting::dark);
+    DesktopSettings desktop(*m_store, m_appearance);
+    desktop.applyAppearance();
+    QSignalSpy changes(&desktop, &DesktopSettings::appearanceChanged);
+    desktop.setAppearance(AppearanceSetting::dark);
+    desktop.setAppearance(AppearanceSetting::dark);
     EXPECT_EQ(m_appearance.applied,
               (QList{AppearanceSetting::system, AppearanceSetting::dark, AppearanceSetting::dark}));
     EXPECT_EQ(changes.size(), 1);

@@ -62,3 +62,23 @@ void AppWindows::showConsent()
         m_services.controller.setWantsConsent(true);
     showSettings();
 }
+
+SetupWindow* AppWindows::setupWindow() const
+{
+    return m_setup;
+}
+
+SettingsWindow* AppWindows::settingsWindow() const
+{
+    return m_settings;
+}
+
+HistoryWindow* AppWindows::historyWindow() const
+{
+    return m_history;
+}
+
+UsageStatsView* AppWindows::statisticsWindow() const
+{
+    return m_statistics;
+}

@@ -30,10 +30,10 @@ public:
     void showConsent() override;
 
     // The open windows; none when closed.
-    SetupWindow* setupWindow() const { return m_setup; }
-    SettingsWindow* settingsWindow() const { return m_settings; }
-    HistoryWindow* historyWindow() const { return m_history; }
-    UsageStatsView* statisticsWindow() const { return m_statistics; }
+    SetupWindow* setupWindow() const;
+    SettingsWindow* settingsWindow() const;
+    HistoryWindow* historyWindow() const;
+    UsageStatsView* statisticsWindow() const;
 
 private:
     WindowServices m_services;
