@@ -2,6 +2,7 @@
 
 #include "storage/LoopbackHost.h"
 #include "storage/PreferenceValues.h"
+#include "storage/UrlFromEnvironment.h"
 
 #include <QHostAddress>
 #include <QNetworkAccessManager>
@@ -11,12 +12,6 @@
 #include <QTimer>
 
 namespace {
-
-QUrl overridden(const char* variable, const QUrl& fallback)
-{
-    const QString value = qEnvironmentVariable(variable);
-    return value.isEmpty() ? fallback : QUrl(value, QUrl::StrictMode);
-}
 
 // The one request of each service; scheme, host and port come from `base`.
 QNetworkRequest checkRequest(KeyService service, const QUrl& base, const QString& key)
@@ -90,8 +85,9 @@ KeyChecks::Endpoints KeyChecks::Endpoints::defaults()
 KeyChecks::Endpoints KeyChecks::Endpoints::fromEnvironment()
 {
     const Endpoints fallback = defaults();
-    return {overridden("VELL_ASSEMBLYAI_API_URL", fallback.assemblyAI),
-            overridden("VELL_SONIOX_API_URL", fallback.soniox), overridden("VELL_ANTHROPIC_URL", fallback.anthropic)};
+    return {urlFromEnvironment("VELL_ASSEMBLYAI_API_URL", fallback.assemblyAI),
+            urlFromEnvironment("VELL_SONIOX_API_URL", fallback.soniox),
+            urlFromEnvironment("VELL_ANTHROPIC_URL", fallback.anthropic)};
 }
 
 KeyChecks::KeyChecks(QNetworkAccessManager& network, QSettings& store, Endpoints endpoints,

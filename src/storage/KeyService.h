@@ -1,53 +1,18 @@
 #pragma once
 
-#include <QList>
-#include <QString>
-
-#include <optional>
+#include "storage/EnumTable.h"
 
 // A service whose key can be checked; stored by its raw value.
 enum class KeyService { assemblyAI, soniox, anthropic };
 
-namespace KeyServices {
-
-inline QList<KeyService> all()
+struct KeyServices : EnumTable<KeyServices, KeyService>
 {
-    return {KeyService::assemblyAI, KeyService::soniox, KeyService::anthropic};
-}
+    static constexpr Entry kEntries[] = {
+        {KeyService::assemblyAI, u"assemblyAI", u"AssemblyAI"},
+        {KeyService::soniox, u"soniox", u"Soniox"},
+        {KeyService::anthropic, u"anthropic", u"Anthropic"},
+    };
 
-inline QString rawValue(KeyService service)
-{
-    switch (service) {
-    case KeyService::assemblyAI:
-        return QStringLiteral("assemblyAI");
-    case KeyService::soniox:
-        return QStringLiteral("soniox");
-    case KeyService::anthropic:
-        return QStringLiteral("anthropic");
-    }
-    return {};
-}
-
-inline std::optional<KeyService> fromRawValue(const QString& raw)
-{
-    for (KeyService service : all())
-        if (rawValue(service) == raw)
-            return service;
-    return std::nullopt;
-}
-
-// The service's name in check verdicts.
-inline QString displayName(KeyService service)
-{
-    switch (service) {
-    case KeyService::assemblyAI:
-        return QStringLiteral("AssemblyAI");
-    case KeyService::soniox:
-        return QStringLiteral("Soniox");
-    case KeyService::anthropic:
-        return QStringLiteral("Anthropic");
-    }
-    return {};
-}
-
-} // namespace KeyServices
+    // The service's name in check verdicts.
+    static QString displayName(KeyService service) { return title(service); }
+};

@@ -1,44 +1,21 @@
 #pragma once
 
-#include <QList>
-#include <QString>
-
-#include <optional>
+#include "storage/EnumTable.h"
 
 // The model that cleans a transcript up; stored by its raw value.
 enum class CleanupModel { opus, haiku };
 
-namespace CleanupModels {
-
-inline QList<CleanupModel> all()
+// The titles are shown in the settings window's model picker.
+struct CleanupModels : EnumTable<CleanupModels, CleanupModel>
 {
-    return {CleanupModel::opus, CleanupModel::haiku};
-}
+    static constexpr Entry kEntries[] = {
+        {CleanupModel::opus, u"opus", u"Claude Opus 5.5 (best)"},
+        {CleanupModel::haiku, u"haiku", u"Claude Haiku 5.5 (fastest, cheapest)"},
+    };
 
-inline QString rawValue(CleanupModel model)
-{
-    return model == CleanupModel::opus ? QStringLiteral("opus") : QStringLiteral("haiku");
-}
-
-inline std::optional<CleanupModel> fromRawValue(const QString& raw)
-{
-    for (CleanupModel model : all())
-        if (rawValue(model) == raw)
-            return model;
-    return std::nullopt;
-}
-
-// The model's name in a Messages API request.
-inline QString identifier(CleanupModel model)
-{
-    return model == CleanupModel::opus ? QStringLiteral("claude-opus-5-5") : QStringLiteral("claude-haiku-5-5");
-}
-
-// Shown in the settings window's model picker.
-inline QString title(CleanupModel model)
-{
-    return model == CleanupModel::opus ? QStringLiteral("Claude Opus 5.5 (best)")
-                                       : QStringLiteral("Claude Haiku 5.5 (fastest, cheapest)");
-}
-
-} // namespace CleanupModels
+    // The model's name in a Messages API request.
+    static QString identifier(CleanupModel model)
+    {
+        return model == CleanupModel::opus ? QStringLiteral("claude-opus-5-5") : QStringLiteral("claude-haiku-5-5");
+    }
+};

@@ -1,6 +1,7 @@
 #include "text/TextCleaner.h"
 
 #include "storage/LoopbackHost.h"
+#include "storage/UrlFromEnvironment.h"
 #include "storage/VellLog.h"
 
 #include <QHostAddress>
@@ -278,8 +279,7 @@ QUrl TextCleaner::defaultEndpoint()
 
 QUrl TextCleaner::endpointFromEnvironment()
 {
-    const QString value = qEnvironmentVariable("VELL_ANTHROPIC_URL");
-    return value.isEmpty() ? defaultEndpoint() : QUrl(value, QUrl::StrictMode);
+    return urlFromEnvironment("VELL_ANTHROPIC_URL", defaultEndpoint());
 }
 
 TextCleaner::TextCleaner(QNetworkAccessManager& network, const QString& apiKey, CleanupModel model,

@@ -10,6 +10,7 @@
 namespace {
 
 const QString kPath = QStringLiteral("/v3/ws");
+constexpr int kMaxKeyterms = 100;
 constexpr QByteArrayView kFixedQuery{"speech_model=universal-3-6-pro&encoding=pcm_s16le&sample_rate=16000"
                                      "&language_detection=true"};
 
@@ -18,7 +19,7 @@ QByteArray query(const QStringList& vocabulary)
     QByteArray query = kFixedQuery.toByteArray();
     if (vocabulary.isEmpty())
         return query;
-    const QJsonArray terms = QJsonArray::fromStringList(vocabulary.mid(0, AssemblyAITranscriber::kMaxKeyterms));
+    const QJsonArray terms = QJsonArray::fromStringList(vocabulary.mid(0, kMaxKeyterms));
     // Every byte but the unreserved ones is escaped: a bare '+' would reach the service as a space.
     return query + "&keyterms_prompt=" + QJsonDocument(terms).toJson(QJsonDocument::Compact).toPercentEncoding();
 }
@@ -114,22 +115,5 @@ private:
 
 } // namespace
 
-QUrl AssemblyAITranscriber::defaultEndpoint()
-{
-    return QUrl(QStringLiteral("wss://streaming.assemblyai.com"));
-}
-
-QUrl AssemblyAITranscriber::endpointFromEnvironment()
-{
-    return StreamingEndpoint::fromEnvironment("VELL_ASSEMBLYAI_STREAMING_URL", defaultEndpoint());
-}
-
-AssemblyAITranscriber::AssemblyAITranscriber(QUrl endpoint, WebSocketSessionTimings timings)
-    : m_endpoint(std::move(endpoint)), m_timings(timings)
-{}
-
-std::unique_ptr<TranscriptionSession> AssemblyAITranscriber::transcribe(std::shared_ptr<AudioStream> audio,
-                                                                        const TranscriberConfig& config)
-{
-    return std::make_unique<AssemblyAISession>(std::move(audio), config, m_endpoint, m_timings);
-}
+const StreamingService kAssemblyAIStreaming{"wss://streaming.assemblyai.com", "VELL_ASSEMBLYAI_STREAMING_URL",
+                                            &openSession<AssemblyAISession>};

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "transcription/StreamingTranscriber.h"
-#include "transcription/WebSocketSession.h"
-
-#include <QUrl>
+#include "transcription/StreamingServiceTranscriber.h"
 
 // AssemblyAI's real-time service, version 3 of its streaming protocol. Each
 // transcribe() opens one WebSocket to <endpoint>/v3/ws with the model,
@@ -15,24 +12,9 @@
 // audio ends it asks the service to close the turn and to terminate, and
 // finishes at "Termination" or a normal close. A service that ends the session
 // while audio is still being sent finishes it with `connectionLost`. Never
-// retries; the reconnecting wrapper does.
-class AssemblyAITranscriber final : public StreamingTranscriber
-{
-public:
-    static constexpr int kMaxKeyterms = 100;
+// retries; the reconnecting wrapper does. The service is at
+// wss://streaming.assemblyai.com unless VELL_ASSEMBLYAI_STREAMING_URL names
+// another.
+extern const StreamingService kAssemblyAIStreaming;
 
-    // wss://streaming.assemblyai.com
-    static QUrl defaultEndpoint();
-    // VELL_ASSEMBLYAI_STREAMING_URL (scheme, host and optional port) when set, else the default.
-    static QUrl endpointFromEnvironment();
-
-    // `endpoint` gives scheme, host and port; its path and query are ignored.
-    explicit AssemblyAITranscriber(QUrl endpoint = endpointFromEnvironment(), WebSocketSessionTimings timings = {});
-
-    std::unique_ptr<TranscriptionSession> transcribe(std::shared_ptr<AudioStream> audio,
-                                                     const TranscriberConfig& config) override;
-
-private:
-    QUrl m_endpoint;
-    WebSocketSessionTimings m_timings;
-};
+using AssemblyAITranscriber = StreamingServiceTranscriber<kAssemblyAIStreaming>;

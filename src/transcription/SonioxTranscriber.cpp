@@ -194,22 +194,5 @@ private:
 
 } // namespace
 
-QUrl SonioxTranscriber::defaultEndpoint()
-{
-    return QUrl(QStringLiteral("wss://stt-rt.soniox.com"));
-}
-
-QUrl SonioxTranscriber::endpointFromEnvironment()
-{
-    return StreamingEndpoint::fromEnvironment("VELL_SONIOX_STREAMING_URL", defaultEndpoint());
-}
-
-SonioxTranscriber::SonioxTranscriber(QUrl endpoint, WebSocketSessionTimings timings)
-    : m_endpoint(std::move(endpoint)), m_timings(timings)
-{}
-
-std::unique_ptr<TranscriptionSession> SonioxTranscriber::transcribe(std::shared_ptr<AudioStream> audio,
-                                                                    const TranscriberConfig& config)
-{
-    return std::make_unique<SonioxSession>(std::move(audio), config, m_endpoint, m_timings);
-}
+const StreamingService kSonioxStreaming{"wss://stt-rt.soniox.com", "VELL_SONIOX_STREAMING_URL",
+                                        &openSession<SonioxSession>};

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "transcription/StreamingTranscriber.h"
-#include "transcription/WebSocketSession.h"
-
-#include <QUrl>
+#include "transcription/StreamingServiceTranscriber.h"
 
 // Soniox's real-time service. Each transcribe() opens one WebSocket to
 // <endpoint>/transcribe-websocket with the key as a Bearer Authorization
@@ -19,22 +16,8 @@
 // frame and finishes at the service's "finished" message or a normal close.
 // Text that was final but not yet committed is delivered before any ending,
 // also a failed one. A service that ends the session while audio is still
-// being sent finishes it with `connectionLost`. Never retries.
-class SonioxTranscriber final : public StreamingTranscriber
-{
-public:
-    // wss://stt-rt.soniox.com
-    static QUrl defaultEndpoint();
-    // VELL_SONIOX_STREAMING_URL (scheme, host and optional port) when set, else the default.
-    static QUrl endpointFromEnvironment();
+// being sent finishes it with `connectionLost`. Never retries. The service is
+// at wss://stt-rt.soniox.com unless VELL_SONIOX_STREAMING_URL names another.
+extern const StreamingService kSonioxStreaming;
 
-    // `endpoint` gives scheme, host and port; its path and query are ignored.
-    explicit SonioxTranscriber(QUrl endpoint = endpointFromEnvironment(), WebSocketSessionTimings timings = {});
-
-    std::unique_ptr<TranscriptionSession> transcribe(std::shared_ptr<AudioStream> audio,
-                                                     const TranscriberConfig& config) override;
-
-private:
-    QUrl m_endpoint;
-    WebSocketSessionTimings m_timings;
-};
+using SonioxTranscriber = StreamingServiceTranscriber<kSonioxStreaming>;

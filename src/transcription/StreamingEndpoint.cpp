@@ -2,12 +2,6 @@
 
 #include "storage/LoopbackHost.h"
 
-QUrl StreamingEndpoint::fromEnvironment(const char* variable, const QUrl& fallback)
-{
-    const QString value = qEnvironmentVariable(variable);
-    return value.isEmpty() ? fallback : QUrl(value, QUrl::StrictMode);
-}
-
 std::variant<QNetworkRequest, TranscriptionError> StreamingEndpoint::request(const QUrl& endpoint, const QString& path,
                                                                              const QByteArray& query,
                                                                              const QString& authorization)

@@ -14,9 +14,6 @@
 // wss://, or plain ws:// to a loopback address.
 namespace StreamingEndpoint {
 
-// The value of the environment variable `variable` when it is set, else `fallback`.
-QUrl fromEnvironment(const char* variable, const QUrl& fallback);
-
 // The upgrade request for `path` and `query` (already percent-encoded) on
 // `endpoint`, carrying `authorization`; or why it must not be sent.
 std::variant<QNetworkRequest, TranscriptionError> request(const QUrl& endpoint, const QString& path,

@@ -88,16 +88,7 @@ void PulseAudioBackend::onReady(pa_context* context)
         this);
     pa_operation_unref(pa_context_subscribe(
         context, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER), nullptr, nullptr));
-    pa_operation_unref(pa_context_get_source_info_list(
-        context,
-        [](pa_context*, const pa_source_info* info, int eol, void* self) {
-            auto* backend = static_cast<PulseAudioBackend*>(self);
-            if (info)
-                backend->storeSource(*info);
-            if (eol)
-                backend->publish();
-        },
-        this));
+    pa_operation_unref(pa_context_get_source_info_list(context, &PulseAudioBackend::onSourceInfo, this));
     requestServerInfo(context);
 }
 
@@ -126,18 +117,18 @@ void PulseAudioBackend::onSourceEvent(pa_context* context, int event, quint32 in
         return;
     }
     // New, or changed (which includes every suspend and resume): read it again.
-    pa_operation* query = pa_context_get_source_info_by_index(
-        context, index,
-        [](pa_context*, const pa_source_info* info, int eol, void* self) {
-            auto* backend = static_cast<PulseAudioBackend*>(self);
-            if (info)
-                backend->storeSource(*info);
-            if (eol)
-                backend->publish();
-        },
-        this);
+    pa_operation* query = pa_context_get_source_info_by_index(context, index, &PulseAudioBackend::onSourceInfo, this);
     if (query)
         pa_operation_unref(query);
+}
+
+void PulseAudioBackend::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self)
+{
+    auto* backend = static_cast<PulseAudioBackend*>(self);
+    if (info)
+        backend->storeSource(*info);
+    if (eol)
+        backend->publish();
 }
 
 void PulseAudioBackend::storeSource(const pa_source_info& info)

@@ -44,6 +44,8 @@ private:
     void onReady(pa_context* context);
     void onLost();
     void onSourceEvent(pa_context* context, int event, quint32 index);
+    // Each source a source query answers, then its end.
+    static void onSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* self);
     void storeSource(const pa_source_info& info);
     void requestServerInfo(pa_context* context);
     void publish();

@@ -1,6 +1,7 @@
 #include "platform/linux/PulseCaptureStream.h"
 
 #include "platform/linux/PulseConnection.h"
+#include "platform/linux/PulseTeardown.h"
 #include "storage/VellLog.h"
 
 #include <QtEndian>
@@ -70,20 +71,8 @@ PulseCaptureStream::~PulseCaptureStream()
 
 void PulseCaptureStream::release()
 {
-    if (m_formatQuery) {
-        pa_operation_cancel(m_formatQuery);
-        pa_operation_unref(m_formatQuery);
-        m_formatQuery = nullptr;
-    }
-    if (!m_stream)
-        return;
-    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-    pa_stream_set_read_callback(m_stream, nullptr, nullptr);
-    pa_stream_set_moved_callback(m_stream, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)))
-        pa_stream_disconnect(m_stream);
-    pa_stream_unref(m_stream);
-    m_stream = nullptr;
+    cancelOperation(m_formatQuery);
+    closeStream(m_stream);
 }
 
 void PulseCaptureStream::onStateChanged()

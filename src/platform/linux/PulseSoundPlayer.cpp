@@ -1,6 +1,7 @@
 #include "platform/linux/PulseSoundPlayer.h"
 
 #include "platform/linux/PulseConnection.h"
+#include "platform/linux/PulseTeardown.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -22,19 +23,8 @@ struct PulseSoundPlayer::Sound
 
     void release()
     {
-        if (drain) {
-            pa_operation_cancel(drain);
-            pa_operation_unref(drain);
-            drain = nullptr;
-        }
-        if (!stream)
-            return;
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        pa_stream_set_write_callback(stream, nullptr, nullptr);
-        if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-            pa_stream_disconnect(stream);
-        pa_stream_unref(stream);
-        stream = nullptr;
+        cancelOperation(drain);
+        closeStream(stream);
         written = 0;
     }
 
