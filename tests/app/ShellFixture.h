@@ -57,12 +57,18 @@ protected:
     {
         using namespace std::chrono_literals;
         VellAppOptions result;
-        result.controller.timings = {30ms, 100ms, 300ms, 300ms, 600ms, 50ms};
+        result.controller.timings = {.armDelay = 30ms,
+                                     .holdThreshold = 100ms,
+                                     .flushLimit = 300ms,
+                                     .noticeTime = 300ms,
+                                     .clipboardNoticeTime = 600ms,
+                                     .keyboardGrabPoll = 50ms};
         result.controller.clipboardRestoreDelay = 50ms;
         result.controller.dataFolder = dir.path();
         result.controller.words = &PlatformVocabulary::forMacOS();
         result.controller.makeTranscriber = [](TranscriptionProvider) -> std::unique_ptr<StreamingTranscriber> {
-            return std::make_unique<MockTranscriber>(MockTranscriber::Timings{3ms, 20ms});
+            return std::make_unique<MockTranscriber>(
+                MockTranscriber::Timings{.wordInterval = 3ms, .closingDelay = 20ms});
         };
         result.keyFilePath = dir.filePath(QStringLiteral("keys.json"));
         result.makeWindows = [this](VellApp&) {
@@ -74,7 +80,7 @@ protected:
             opened << url;
             return openSucceeds;
         };
-        result.launchCheck = {20ms, 500ms};
+        result.launchCheck = {.delay = 20ms, .patience = 500ms};
         result.showTrayIcon = false;
         return result;
     }

@@ -45,7 +45,8 @@ constexpr std::chrono::milliseconds kHoldMargin = 1500ms;
 constexpr std::chrono::milliseconds kStartLimit = 60s;
 constexpr std::chrono::milliseconds kSettleLimit = 30s;
 
-// Polls, letting the event loop run in between.
+// Polls, letting the event loop run in between; a gentle pace, as the checks
+// start helper programs.
 template <typename Predicate> bool eventually(Predicate predicate, std::chrono::milliseconds limit)
 {
     QDeadlineTimer deadline(limit);
@@ -286,7 +287,7 @@ protected:
             << debugLog().toStdString();
         const qint64 rest = minimum.count() - held.elapsed();
         if (rest > 0)
-            QTest::qWait(int(rest)); // the hold itself
+            QTest::qWait(int(rest)); // a real-time hold: the key stays down at least `minimum`
         ASSERT_NO_FATAL_FAILURE(releaseShortcut());
         heldFor = std::chrono::milliseconds(held.elapsed());
     }

@@ -12,6 +12,7 @@ public:
     bool keyboardAccess = true;
     bool creationFails = false;
     int installCount = 0;
+    int refusedCount = 0; // installs refused because creationFails
     QList<SwallowedKey> swallowed;
     // How keys of the program's own windows read; tests that record a
     // shortcut set the desktop's real mapping.
@@ -20,8 +21,10 @@ public:
     bool hasKeyboardAccess() const override { return keyboardAccess; }
     bool install(Handler handler) override
     {
-        if (creationFails)
+        if (creationFails) {
+            ++refusedCount;
             return false;
+        }
         ++installCount;
         m_handler = std::move(handler);
         return true;

@@ -37,7 +37,7 @@ protected:
 
     FakeKeyboardTap tap;
     FakeSessionEvents session;
-    HotkeyMonitor monitor{tap, session, HotkeyMonitor::Timings{std::chrono::milliseconds(20)}};
+    HotkeyMonitor monitor{tap, session, HotkeyMonitor::Timings{.retryInterval = std::chrono::milliseconds(20)}};
     QList<Event> events;
 };
 
@@ -140,14 +140,14 @@ TEST_F(HotkeyMonitorTest, RetriesUntilTheTapMayBeInstalledThenStops)
 
     tap.keyboardAccess = true;
     tap.creationFails = true; // allowed, but the platform still refuses for a while
-    QTest::qWait(60);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tap.refusedCount >= 2; }, 1000));
     EXPECT_FALSE(monitor.isInstalled());
 
     tap.creationFails = false;
     ASSERT_TRUE(installed.wait(1000));
     EXPECT_TRUE(monitor.isInstalled());
-    QTest::qWait(80);
-    EXPECT_EQ(tap.installCount, 1);
+    // Only time shows the retries have stopped: four retry intervals pass without one.
+    EXPECT_FALSE(QTest::qWaitFor([&] { return tap.installCount > 1; }, 80));
     EXPECT_EQ(installed.count(), 1);
 }
 

@@ -344,7 +344,8 @@ TEST_F(TextCleanerTest, AnswerLargerThanTheLimitIsRefused)
     };
     for (const auto& [reply, expected] : cases) {
         server.enqueue(reply);
-        auto cleaner = makeCleaner(CleanupModel::haiku, {}, kKey, std::nullopt, {10s, fits.size()});
+        auto cleaner = makeCleaner(CleanupModel::haiku, {}, kKey, std::nullopt,
+                                   {.timeLimit = 10s, .maxResponseBytes = fits.size()});
         EXPECT_EQ(clean(*cleaner), expected);
     }
 }

@@ -25,16 +25,7 @@ const QString kLost = u"Lost the connection to AssemblyAI. What you said after i
 const QString kUnreachable =
     u"Couldn't reach AssemblyAI. Check that this network has a working internet connection."_qs;
 
-ResilientTranscriberTimings timings(std::chrono::milliseconds connectTimeout,
-                                    std::vector<std::chrono::milliseconds> backoff)
-{
-    ResilientTranscriberTimings t;
-    t.connectTimeout = connectTimeout;
-    t.backoff = std::move(backoff);
-    return t;
-}
-
-const ResilientTranscriberTimings kFast = timings(2000ms, {5ms, 10ms, 15ms});
+const ResilientTranscriberTimings kFast{.connectTimeout = 2000ms, .backoff = {5ms, 10ms, 15ms}};
 
 // A chunk that can be told apart from every other one.
 QByteArray chunk(int id, qsizetype size = 640)
@@ -188,7 +179,7 @@ TEST(ResilientTranscriber, FinalTextRestoresTheAllowanceButBlankFinalsDoNot)
 {
     {
         // Were the allowance not restored, the second wait would outlast the test.
-        Dictation run(timings(2000ms, {5ms, 60s, 60s}));
+        Dictation run(ResilientTranscriberTimings{.connectTimeout = 2000ms, .backoff = {5ms, 60s, 60s}});
         for (int n = 0; n < 6; ++n) {
             run.attempt().say(Event::connected());
             run.attempt().say(Event::finalText(u"Segment %1."_qs.arg(n)));
@@ -229,7 +220,7 @@ TEST(ResilientTranscriber, FortySecondsKeepOnlyTheNewestThirtyInWholeChunks)
 
     {
         // Captured while no attempt listens.
-        Dictation run(timings(2000ms, {300ms}));
+        Dictation run(ResilientTranscriberTimings{.connectTimeout = 2000ms, .backoff = {300ms}});
         run.attempt().say(Event::connected());
         run.drop();
         run.speak(spoken);
@@ -239,7 +230,7 @@ TEST(ResilientTranscriber, FortySecondsKeepOnlyTheNewestThirtyInWholeChunks)
     }
     {
         // Given to a connection that showed nothing before it dropped.
-        Dictation run(timings(2000ms, {5ms}));
+        Dictation run(ResilientTranscriberTimings{.connectTimeout = 2000ms, .backoff = {5ms}});
         run.attempt().say(Event::connected());
         run.speak(spoken);
         run.drop();
@@ -250,7 +241,7 @@ TEST(ResilientTranscriber, FortySecondsKeepOnlyTheNewestThirtyInWholeChunks)
 
 TEST(ResilientTranscriber, AudioIsReplayedByteForByteUntilAnAttemptShowsText)
 {
-    Dictation run(timings(2000ms, {100ms, 100ms, 100ms}));
+    Dictation run(ResilientTranscriberTimings{.connectTimeout = 2000ms, .backoff = {100ms, 100ms, 100ms}});
     run.attempt().say(Event::connected());
     run.speak({chunk(1)});
     run.attempt().say(Event::interim(u"one"_qs)); // shown: what it was given never goes out again
@@ -286,7 +277,7 @@ TEST(ResilientTranscriber, AudioIsReplayedByteForByteUntilAnAttemptShowsText)
 
 TEST(ResilientTranscriber, TheMicrophoneEndingDuringAWaitEndsTheNextAttemptsAudio)
 {
-    Dictation run(timings(2000ms, {150ms}));
+    Dictation run(ResilientTranscriberTimings{.connectTimeout = 2000ms, .backoff = {150ms}});
     run.attempt().say(Event::connected());
     run.drop();
     run.speak({chunk(1), chunk(2)});
@@ -306,7 +297,7 @@ TEST(ResilientTranscriber, TheMicrophoneEndingDuringAWaitEndsTheNextAttemptsAudi
 TEST(ResilientTranscriber, TheConnectWatchdogFailsOnlyAttemptsThatNeverConnect)
 {
     {
-        Dictation run(timings(100ms, {5ms, 5ms, 5ms}));
+        Dictation run(ResilientTranscriberTimings{.connectTimeout = 100ms, .backoff = {5ms, 5ms, 5ms}});
         QPointer<FakeTranscriptionSession> hung = &run.attempt();
         ASSERT_TRUE(run.waitForEnd());
         EXPECT_EQ(run.error, TranscriptionError::network(kUnreachable));
@@ -314,7 +305,7 @@ TEST(ResilientTranscriber, TheConnectWatchdogFailsOnlyAttemptsThatNeverConnect)
         EXPECT_EQ(run.base->calls.size(), 1);
     }
     {
-        Dictation run(timings(100ms, {5ms, 5ms, 5ms}));
+        Dictation run(ResilientTranscriberTimings{.connectTimeout = 100ms, .backoff = {5ms, 5ms, 5ms}});
         run.attempt().say(Event::connected());
         EXPECT_FALSE(QTest::qWaitFor([&] { return run.endings > 0 || !run.base->calls.last().session; }, 300));
 
@@ -386,7 +377,7 @@ TEST(ResilientTranscriber, DestroyingTheSessionCancelsTheAttemptAndTheWait)
     live.session.reset();
     EXPECT_FALSE(attempt);
 
-    Dictation waiting(timings(2000ms, {50ms}));
+    Dictation waiting(ResilientTranscriberTimings{.connectTimeout = 2000ms, .backoff = {50ms}});
     waiting.attempt().say(Event::connected());
     waiting.drop();
     waiting.session.reset();

@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 using Raw = RawWebSocketServer;
 using Error = TranscriptionError;
 
-constexpr WebSocketSessionTimings kFastKeepalive{5000ms, 60ms, 60ms};
+constexpr WebSocketSessionTimings kFastKeepalive{.handshakeLimit = 5000ms, .pingDelay = 60ms, .pongLimit = 60ms};
 const Error kKeyRejected = Error::provider(QStringLiteral("The API key was rejected."));
 const Error kTooLarge = Error::network(QStringLiteral("The transcription service sent a message larger than 4 MiB."));
 
@@ -214,7 +214,7 @@ TEST(WebSocketSession, AnUpgradeThatNeverCompletesTimesOutOrEndsWithTheSession)
     MuteServer mute;
     QElapsedTimer clock;
     clock.start();
-    SessionRun run(mute.url(), WebSocketSessionTimings{200ms, 50ms, 50ms});
+    SessionRun run(mute.url(), WebSocketSessionTimings{.handshakeLimit = 200ms, .pingDelay = 50ms, .pongLimit = 50ms});
     ASSERT_TRUE(run.waitForEnd());
     EXPECT_GE(clock.elapsed(), 200);
     EXPECT_EQ(run.outcome, Error::network(QStringLiteral("The request timed out.")));

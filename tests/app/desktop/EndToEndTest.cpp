@@ -162,7 +162,7 @@ TEST(EndToEndTest, DictationWithTheTrayAndThePanelLandsInTheFocusedField)
         },
         5000))
         << "the panel shows nothing";
-    QTest::qWait(2600); // the demo's first sentence takes about 2.2 seconds to appear
+    QTest::qWait(2600); // a real-time hold: the demo's first sentence takes about 2.2 s to appear
     panelShot = Screenshots::grab(panelArea);
     EXPECT_GT(Screenshots::shareLight(panelShot), 0.03) << "no live text on the panel";
     Screenshots::save(panelShot, QStringLiteral("e2e-panel-listening.png"));

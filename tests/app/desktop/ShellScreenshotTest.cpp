@@ -25,7 +25,8 @@ protected:
         chosen.controller.words = &PlatformVocabulary::forLinux();
         chosen.controller.makeTranscriber = [](TranscriptionProvider) -> std::unique_ptr<StreamingTranscriber> {
             // Words at a readable pace, and a long wait after the audio ends.
-            return std::make_unique<MockTranscriber>(MockTranscriber::Timings{20ms, 1500ms});
+            return std::make_unique<MockTranscriber>(
+                MockTranscriber::Timings{.wordInterval = 20ms, .closingDelay = 1500ms});
         };
         preferences.setValue(QStringLiteral("provider"), QStringLiteral("mock"));
         return make(std::move(chosen));

@@ -55,7 +55,11 @@ TEST_F(LogindSessionEventsTest, SleepAndWakeComeFromPrepareForSleep)
     QSignalSpy woke(&events, &SessionEvents::wokeUp);
     ASSERT_TRUE(emitUntilHeard(sleeping, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
                                {true}));
-    QTest::qWait(50);
+    // Signals from one sender arrive in order: once this lock is heard, every
+    // sleep signal sent before it has been handled too.
+    QSignalSpy locked(&events, &SessionEvents::screenLocked);
+    emitSignal("/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {true});
+    ASSERT_TRUE(locked.wait(3000));
     ASSERT_TRUE(woke.isEmpty());
     ASSERT_TRUE(
         emitUntilHeard(woke, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", {false}));

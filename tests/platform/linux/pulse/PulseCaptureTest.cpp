@@ -272,9 +272,10 @@ TEST_F(PulseCaptureBurstTest, ABurstOfDeviceChangesRestartsOnce)
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return counting.opens == 2; }, kWait));
     const qsizetype afterRestart = recording.chunkCount();
-    QTest::qWait(int(timings().restartDelay.count()) + 500);
-    EXPECT_EQ(counting.opens, 2);
-    EXPECT_GT(recording.chunkCount(), afterRestart) << "capture goes on after the restart";
+    // A second restart would follow within one restart delay; nothing marks its absence but time.
+    EXPECT_FALSE(QTest::qWaitFor([&] { return counting.opens > 2; }, int(timings().restartDelay.count()) + 500));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recording.chunkCount() > afterRestart; }, kWait))
+        << "capture goes on after the restart";
     EXPECT_TRUE(capture.isRunning());
 }
 
