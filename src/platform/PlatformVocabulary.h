@@ -28,12 +28,12 @@ struct PlatformVocabulary
     QString microphoneOffNotice; // shown when the microphone may not be used
 
     // The windows' words for the machine and its places.
-    QString yourComputer;              // "Your Mac": where the voice starts
-    QString backToYourComputer;        // "Back to your Mac": where the text ends
-    QString thisComputer;              // "this Mac", inside sentences
-    QString keyStoreName;              // "this Mac's Keychain", where keys are stored
-    QString trayName;                  // "the menu bar", where Vell lives
-    QString revealInFileManager;       // "Show in Finder": opens the file's folder
+    QString yourComputer;              // "Your computer": where the voice starts
+    QString backToYourComputer;        // "Back to your computer": where the text ends
+    QString thisComputer;              // "this computer", inside sentences
+    QString keyStoreName;              // "your desktop's keyring", where keys are stored
+    QString trayName;                  // "the system tray", where Vell lives
+    QString revealInFileManager;       // "Open Containing Folder": opens the file's folder
     QString modifierHint;              // after a plain key without modifiers in the shortcut recorder
     QString fnKeyHint;                 // after recording Fn alone; empty where Fn cannot be recorded
     QString setupFnHint;               // the setup's advice for Fn alone, **bold** marked; empty where not needed
@@ -47,6 +47,8 @@ struct PlatformVocabulary
 
     const KindWords& words(ModifierKind kind) const { return kinds[static_cast<size_t>(kind)]; }
 
+    // The words of the desktop the design began on; tests check labels and
+    // notices against it as well, so that no sentence hard-codes one desktop.
     static const PlatformVocabulary& forMacOS();
     static const PlatformVocabulary& forLinux();
     // The table of the desktop this build runs on.
