@@ -75,11 +75,11 @@ AppSettings::AppSettings(QSettings& store, KeyStore& keys, QObject* parent)
     };
     const auto list = [&store](const QString& key) { return toStringList(store.value(key)).value_or(QStringList()); };
 
-    // A new user starts with the demo, which needs no key and no network; a
-    // stored name we do not know falls back to the first real service.
-    const std::optional<QString> provider = text(kProviderKey);
-    m_provider = provider ? TranscriptionProviders::fromRawValue(*provider).value_or(TranscriptionProvider::assemblyAI)
-                          : TranscriptionProvider::mock;
+    // A new user (or a name we do not know) gets the first real service, so
+    // the first launch opens setup; the demo is one choice there, never a
+    // silent default that would paste canned text into the user's document.
+    m_provider = TranscriptionProviders::fromRawValue(text(kProviderKey).value_or(QString()))
+                     .value_or(TranscriptionProvider::assemblyAI);
     m_pinnedLanguage = nonEmpty(text(kPinnedLanguageKey));
     m_vocabulary = list(kVocabularyKey);
     m_cleanupEnabled = flag(kCleanupEnabledKey, true);

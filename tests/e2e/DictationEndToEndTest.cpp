@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -196,9 +197,14 @@ protected:
             .toString();
     }
 
-    // With a fresh preference store, as on a first run.
+    // As for a user who chose the demo in setup; everything else fresh.
     void startVell()
     {
+        QSettings preferences(path(QStringLiteral("config/Vell/Vell.conf")), QSettings::IniFormat);
+        preferences.setValue(QStringLiteral("provider"), QStringLiteral("mock"));
+        preferences.setValue(QStringLiteral("macSetupDone"), true);
+        preferences.sync();
+
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home.path());
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));

@@ -75,7 +75,7 @@ protected:
 TEST_F(SettingsTest, AnEmptyStoreYieldsTheDefaults)
 {
     AppSettings app(*m_store, *m_keys);
-    EXPECT_EQ(app.provider(), TranscriptionProvider::mock);
+    EXPECT_EQ(app.provider(), TranscriptionProvider::assemblyAI);
     EXPECT_EQ(app.pinnedLanguage(), std::nullopt);
     EXPECT_TRUE(app.vocabulary().isEmpty());
     EXPECT_TRUE(app.cleanupEnabled());
@@ -218,7 +218,7 @@ TEST_P(FieldTest, WritesThroughAlwaysAndSignalsOnlyAChange)
 }
 
 const Field kFields[] = {
-    {"provider", "provider", QVariant::fromValue(TranscriptionProvider::mock),
+    {"provider", "provider", QVariant::fromValue(TranscriptionProvider::assemblyAI),
      QVariant::fromValue(TranscriptionProvider::soniox)},
     {"pinnedLanguage", "pinnedLanguage", QVariant::fromValue(std::optional<QString>()),
      QVariant::fromValue(std::optional<QString>(QStringLiteral("ja"))), false},

@@ -19,7 +19,7 @@ using State = DictationState;
 struct LaunchCase
 {
     const char* name;
-    const char* provider;
+    const char* provider; // "" when never written
     bool keyStored;
     bool keyboardAccess;
     bool microphone;
@@ -34,7 +34,8 @@ class LaunchCheckTest : public ShellFixture, public ::testing::WithParamInterfac
 TEST_P(LaunchCheckTest, OpensTheRightWindowAndRecordsSetup)
 {
     const LaunchCase& c = GetParam();
-    preferences.setValue(QStringLiteral("provider"), QString::fromLatin1(c.provider));
+    if (*c.provider)
+        preferences.setValue(QStringLiteral("provider"), QString::fromLatin1(c.provider));
     if (c.setupDone)
         preferences.setValue(QStringLiteral("macSetupDone"), *c.setupDone);
     if (c.keyStored)
@@ -54,7 +55,8 @@ TEST_P(LaunchCheckTest, OpensTheRightWindowAndRecordsSetup)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LaunchCheckTest,
-    ::testing::Values(LaunchCase{"DemoFirstLaunchComplete", "mock", false, true, true, {}, "", true},
+    ::testing::Values(LaunchCase{"FreshStoreOpensSetup", "", false, true, true, {}, "setup", {}},
+                      LaunchCase{"DemoFirstLaunchComplete", "mock", false, true, true, {}, "", true},
                       LaunchCase{"SonioxWithoutKeyFirstLaunch", "soniox", false, true, true, {}, "setup", {}},
                       LaunchCase{"SonioxWithoutKeyLaterLaunch", "soniox", false, true, true, true, "settings", true},
                       LaunchCase{"SonioxKeyLoadedAfterStart", "soniox", true, true, true, {}, "", true},
