@@ -63,14 +63,18 @@ int main(int argc, char** argv)
     PulseAudioBackend audio;
     X11Workspace workspace;
     QtClipboard clipboard(*QGuiApplication::clipboard());
+    QtClipboard primarySelection(*QGuiApplication::clipboard(), QClipboard::Selection);
     AtspiAccessibility accessibility;
     X11KeystrokePoster keystrokes(postedKeystrokes);
     PulseSoundPlayer soundPlayer;
     PortalMicrophonePermission microphone;
     QNetworkAccessManager network;
 
-    const DictationPlatform platform{keyboardTap, sessionEvents, audio,      workspace, clipboard,  accessibility,
-                                     keystrokes,  soundPlayer,   microphone, network,   preferences};
+    const DictationPlatform platform{
+        keyboardTap, sessionEvents, audio,
+        workspace,   clipboard,     accessibility,
+        keystrokes,  soundPlayer,   microphone,
+        network,     preferences,   QGuiApplication::clipboard()->supportsSelection() ? &primarySelection : nullptr};
     VellAppOptions options;
     options.runningCopiesFolder = RunningCopies::defaultFolder();
     options.makeWindows = [&](VellApp& app) -> std::unique_ptr<WindowPresenter> {

@@ -34,7 +34,7 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
       m_keyChecks(platform.network, platform.preferences), m_inputs(platform.audio), m_checkpoint(m_options.dataFolder),
       m_capture(platform.audio, m_options.captureTimings), m_sounds(platform.soundPlayer),
       m_inserter(platform.workspace, platform.clipboard, platform.accessibility, platform.keystrokes,
-                 m_options.clipboardRestoreDelay),
+                 m_options.clipboardRestoreDelay, nullptr, platform.primarySelection),
       m_notice(*m_options.words, m_options.timings.noticeTime, m_options.timings.clipboardNoticeTime),
       m_keyboardGrab(platform.workspace, m_options.timings.keyboardGrabPoll)
 {

@@ -67,6 +67,7 @@ struct DictationPlatform
     MicrophonePermission& microphone;
     QNetworkAccessManager& network;
     QSettings& preferences;
+    Clipboard* primarySelection = nullptr; // where the desktop has one: what xterm pastes
 };
 
 // What tests replace; the defaults are the real thing.

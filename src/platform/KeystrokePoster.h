@@ -2,6 +2,13 @@
 
 #include "shortcut/ModifierKeys.h"
 
+// The keys that paste in the application in front.
+enum class PasteKeys {
+    ctrlV,       // most applications
+    ctrlShiftV,  // terminals, where Ctrl+V types a control character
+    shiftInsert, // xterm and rxvt, which paste the primary selection
+};
+
 // Posts synthetic keystrokes to the frontmost application, marked so that this
 // program's own keyboard tap recognises and ignores them. Main thread only.
 class KeystrokePoster
@@ -15,9 +22,8 @@ public:
     // another one. False when nothing could be posted.
     virtual bool postChord(ModifierKeys modifiers, quint16 keyCode) = 0;
 
-    // Posts the paste chord: Ctrl+V, or Ctrl+Shift+V for a terminal, where
-    // Ctrl+V means something else. The V key is the one that types "v" in the
-    // current layout, and held modifiers are let go first, so the chord
+    // Posts the paste chord `keys`. The V key is the one that types "v" in
+    // the current layout, and held modifiers are let go first, so the chord
     // arrives as exactly that. False when nothing could be posted.
-    virtual bool paste(bool toTerminal) = 0;
+    virtual bool paste(PasteKeys keys) = 0;
 };

@@ -7,6 +7,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -18,13 +20,52 @@ constexpr std::u16string_view kOpening = u"([{\"'\u201C\u2018";
 constexpr std::u16string_view kClosing = u",.!?;:)\u2026%";
 
 // Window classes (compared without case) of terminals, whose Ctrl+V is a
-// control character rather than a paste.
-constexpr std::u16string_view kTerminalClasses[] = {
-    u"xterm",         u"uxterm",         u"urxvt",     u"rxvt",        u"gnome-terminal", u"gnome-terminal-server",
-    u"konsole",       u"alacritty",      u"kitty",     u"foot",        u"footclient",     u"tilix",
-    u"terminator",    u"xfce4-terminal", u"st",        u"st-256color", u"wezterm",        u"org.wezfurlong.wezterm",
-    u"mate-terminal", u"lxterminal",     u"qterminal", u"terminology", u"sakura",         u"kgx",
+// control character rather than a paste. These paste the clipboard with
+// Ctrl+Shift+V…
+constexpr std::u16string_view kCtrlShiftVTerminals[] = {
+    u"gnome-terminal",
+    u"gnome-terminal-server",
+    u"konsole",
+    u"alacritty",
+    u"kitty",
+    u"foot",
+    u"footclient",
+    u"tilix",
+    u"terminator",
+    u"xfce4-terminal",
+    u"st",
+    u"st-256color",
+    u"wezterm",
+    u"org.wezfurlong.wezterm",
+    u"mate-terminal",
+    u"lxterminal",
+    u"qterminal",
+    u"terminology",
+    u"sakura",
+    u"kgx",
 };
+// …and these bind nothing to it: Shift+Insert pastes the primary selection.
+constexpr std::u16string_view kShiftInsertTerminals[] = {u"xterm", u"uxterm", u"urxvt", u"rxvt", u"rxvt-unicode"};
+
+bool classIsOneOf(const QString& windowClass, std::span<const std::u16string_view> classes)
+{
+    return std::any_of(classes.begin(), classes.end(), [&](std::u16string_view name) {
+        return QStringView(windowClass).compare(QStringView(name), Qt::CaseInsensitive) == 0;
+    });
+}
+
+QString pasteKeysName(PasteKeys keys)
+{
+    switch (keys) {
+    case PasteKeys::ctrlV:
+        return QStringLiteral("Ctrl+V");
+    case PasteKeys::ctrlShiftV:
+        return QStringLiteral("Ctrl+Shift+V");
+    case PasteKeys::shiftInsert:
+        return QStringLiteral("Shift+Insert and the primary selection");
+    }
+    return {};
+}
 
 bool isOneOf(std::u16string_view set, char32_t c)
 {
@@ -49,9 +90,9 @@ bool isSpaceOrPunctuation(char32_t c)
 
 TextInserter::TextInserter(Workspace& workspace, Clipboard& clipboard, Accessibility& accessibility,
                            KeystrokePoster& poster, std::chrono::milliseconds restoreDelay, const VellLog* log,
-                           QObject* parent)
+                           Clipboard* selection, QObject* parent)
     : QObject(parent), m_workspace(workspace), m_clipboard(clipboard), m_accessibility(accessibility), m_poster(poster),
-      m_log(log ? *log : VellLog::insert())
+      m_log(log ? *log : VellLog::insert()), m_selection(selection)
 {
     m_restoreTimer.setSingleShot(true);
     m_restoreTimer.setInterval(restoreDelay);
@@ -89,38 +130,74 @@ InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
         needsLeadingSpace(text, m_accessibility.characterBeforeCaret(pid)))
         delivered.prepend(u' ');
 
-    // While our previous text is still on the clipboard, what lies beneath it is what the user had.
-    const bool ownTextShowing = m_restoreTimer.isActive() && m_clipboard.changeCount() == m_ownCount;
-    const ClipboardContents previous = ownTextShowing ? m_previous : m_clipboard.snapshot();
-    if (!m_clipboard.setText(delivered, Clipboard::Visibility::concealed)) {
+    const PasteKeys keys = pasteKeysFor(front->windowClass.value_or(QString()));
+    std::optional<Loan> clipboard = lend(m_clipboard, m_clipboardLoan, delivered);
+    if (!clipboard) {
         m_log.error(QStringLiteral("couldn't put the text on the clipboard"));
-        m_restoreTimer.stop();
-        m_clipboard.restore(previous);
-        return {InsertOutcome::Kind::pasteFailed, std::nullopt};
+        return failed();
     }
-    const quint64 ownCount = m_clipboard.changeCount();
-    const bool toTerminal = front->windowClass && isTerminal(*front->windowClass);
-    if (!m_poster.paste(toTerminal)) {
+    // xterm and rxvt paste the primary selection, so the text goes there too.
+    std::optional<Loan> selection;
+    if (keys == PasteKeys::shiftInsert) {
+        selection = m_selection ? lend(*m_selection, m_selectionLoan.value_or(Loan{}), delivered) : std::nullopt;
+        if (!selection) {
+            m_log.error(QStringLiteral("couldn't put the text in the primary selection"));
+            m_clipboard.restore(clipboard->previous);
+            return failed();
+        }
+    }
+    if (!m_poster.paste(keys)) {
         m_log.error(QStringLiteral("couldn't post the paste keystroke"));
-        m_restoreTimer.stop();
-        m_clipboard.restore(previous);
-        return {InsertOutcome::Kind::pasteFailed, std::nullopt};
+        m_clipboard.restore(clipboard->previous);
+        if (selection)
+            m_selection->restore(selection->previous);
+        return failed();
     }
-    m_log.info(QStringLiteral("pasted %1 characters%2%3")
+    m_log.info(QStringLiteral("pasted %1 characters%2 with %3")
                    .arg(delivered.size())
                    .arg(delivered.size() > text.size() ? QStringLiteral(" with a leading space") : QString())
-                   .arg(toTerminal ? QStringLiteral(" with the terminal chord") : QString()));
+                   .arg(pasteKeysName(keys)));
 
-    m_ownCount = ownCount;
-    m_previous = previous;
+    m_clipboardLoan = std::move(*clipboard);
+    if (selection)
+        m_selectionLoan = std::move(selection);
     m_restoreTimer.start();
     return {InsertOutcome::Kind::pasted, std::nullopt};
 }
 
+std::optional<TextInserter::Loan> TextInserter::lend(Clipboard& board, const Loan& current, const QString& text)
+{
+    // While our previous text is still there, what lies beneath it is what the user had.
+    const bool ownTextShowing = m_restoreTimer.isActive() && board.changeCount() == current.ownCount;
+    ClipboardContents previous = ownTextShowing ? current.previous : board.snapshot();
+    if (!board.setText(text, Clipboard::Visibility::concealed)) {
+        board.restore(previous);
+        return std::nullopt;
+    }
+    return Loan{board.changeCount(), std::move(previous)};
+}
+
+InsertOutcome TextInserter::failed()
+{
+    // The clipboard is back as the user had it; so is the selection.
+    m_restoreTimer.stop();
+    giveBackSelection();
+    return {InsertOutcome::Kind::pasteFailed, std::nullopt};
+}
+
+void TextInserter::giveBackSelection()
+{
+    const std::optional<Loan> loan = std::exchange(m_selectionLoan, std::nullopt);
+    if (loan && m_selection && m_selection->changeCount() == loan->ownCount)
+        m_selection->restore(loan->previous);
+}
+
 void TextInserter::checkRestore()
 {
-    const ClipboardContents previous = std::exchange(m_previous, {});
-    if (m_clipboard.changeCount() != m_ownCount) {
+    giveBackSelection();
+
+    const ClipboardContents previous = std::exchange(m_clipboardLoan.previous, {});
+    if (m_clipboard.changeCount() != m_clipboardLoan.ownCount) {
         m_log.info(QStringLiteral("clipboard changed since the paste; left as it is"));
         Q_EMIT restoreChecked(false);
         return;
@@ -150,10 +227,11 @@ bool TextInserter::needsLeadingSpace(const QString& text, std::optional<char32_t
     return !QChar::isSpace(*before) && !isOneOf(kOpening, *before);
 }
 
-bool TextInserter::isTerminal(const QString& windowClass)
+PasteKeys TextInserter::pasteKeysFor(const QString& windowClass)
 {
-    for (std::u16string_view terminal : kTerminalClasses)
-        if (QStringView(windowClass).compare(QStringView(terminal), Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
+    if (classIsOneOf(windowClass, kShiftInsertTerminals))
+        return PasteKeys::shiftInsert;
+    if (classIsOneOf(windowClass, kCtrlShiftVTerminals))
+        return PasteKeys::ctrlShiftV;
+    return PasteKeys::ctrlV;
 }

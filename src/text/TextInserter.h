@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clipboard.h"
+#include "platform/KeystrokePoster.h"
 
 #include <QObject>
 #include <QString>
@@ -10,7 +11,6 @@
 #include <optional>
 
 class Accessibility;
-class KeystrokePoster;
 class VellLog;
 class Workspace;
 
@@ -46,8 +46,7 @@ class TextInserter : public QObject
     Q_OBJECT
 
 public:
-    // The application to receive a dictation, captured when it starts. On X11
-    // the bundle id is the window class.
+    // The application to receive a dictation, captured when it starts.
     struct Target
     {
         qint32 pid = 0;
@@ -60,9 +59,11 @@ public:
     static constexpr std::chrono::milliseconds kRestoreDelay{1500};
 
     // Lines go to `log`, or to the "insert" category when none is given.
+    // `selection` is the primary selection, for terminals that paste from it;
+    // null where the desktop has none.
     TextInserter(Workspace& workspace, Clipboard& clipboard, Accessibility& accessibility, KeystrokePoster& poster,
                  std::chrono::milliseconds restoreDelay = kRestoreDelay, const VellLog* log = nullptr,
-                 QObject* parent = nullptr);
+                 Clipboard* selection = nullptr, QObject* parent = nullptr);
 
     // The application in front now; absent when there is none.
     std::optional<Target> captureTarget() const;
@@ -79,8 +80,9 @@ public:
     // Whether `text` inserted right after `before` needs a space in front.
     static bool needsLeadingSpace(const QString& text, std::optional<char32_t> before);
 
-    // Whether a window class belongs to a terminal, which pastes with Ctrl+Shift+V.
-    static bool isTerminal(const QString& windowClass);
+    // The keys that paste in an application with this window class:
+    // terminals have their own.
+    static PasteKeys pasteKeysFor(const QString& windowClass);
 
 Q_SIGNALS:
     // The delayed check after a paste has run. `restored` is false when it
@@ -88,6 +90,18 @@ Q_SIGNALS:
     void restoreChecked(bool restored);
 
 private:
+    // Our text on a clipboard: its change count once the text was there, and
+    // what the restore puts back.
+    struct Loan
+    {
+        quint64 ownCount = 0;
+        ClipboardContents previous;
+    };
+
+    // Puts `text` on `board`; none when it could not (the board is then as it was).
+    std::optional<Loan> lend(Clipboard& board, const Loan& current, const QString& text);
+    InsertOutcome failed();
+    void giveBackSelection();
     void checkRestore();
 
     Workspace& m_workspace;
@@ -96,6 +110,7 @@ private:
     KeystrokePoster& m_poster;
     const VellLog& m_log;
     QTimer m_restoreTimer;
-    quint64 m_ownCount = 0;       // the clipboard's change count right after our text went on it
-    ClipboardContents m_previous; // what the restore puts back
+    Clipboard* m_selection;
+    Loan m_clipboardLoan;
+    std::optional<Loan> m_selectionLoan; // only while a terminal's paste waits for its restore
 };

@@ -19,7 +19,7 @@ public:
 
     bool fails = false;
     QList<Chord> chords;
-    QList<bool> pastes; // whether each paste was for a terminal
+    QList<PasteKeys> pastes;
     std::function<void()> onPaste;
 
     bool postChord(ModifierKeys modifiers, quint16 keyCode) override
@@ -29,11 +29,11 @@ public:
         chords.append({modifiers, keyCode});
         return true;
     }
-    bool paste(bool toTerminal) override
+    bool paste(PasteKeys keys) override
     {
         if (fails)
             return false;
-        pastes.append(toTerminal);
+        pastes.append(keys);
         if (onPaste)
             onPaste();
         return true;

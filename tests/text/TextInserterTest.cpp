@@ -92,12 +92,14 @@ INSTANTIATE_TEST_SUITE_P(
                       JoinCase{u"next", u"line\n", u"line\nnext"}, JoinCase{u"x", u"trailing ", u"trailing x"},
                       JoinCase{u"b", u"  a", u"  a b"}));
 
-TEST(TerminalTest, KnownTerminalClassesInAnyCase)
+TEST(PasteKeysTest, EachTerminalFamilyGetsThePasteItBinds)
 {
-    for (const char* name : {"XTerm", "Gnome-terminal", "kitty", "Alacritty", "org.wezfurlong.wezterm", "st-256color"})
-        EXPECT_TRUE(TextInserter::isTerminal(QString::fromLatin1(name))) << name;
+    for (const char* name : {"Gnome-terminal", "kitty", "Alacritty", "org.wezfurlong.wezterm", "st-256color"})
+        EXPECT_EQ(TextInserter::pasteKeysFor(QString::fromLatin1(name)), PasteKeys::ctrlShiftV) << name;
+    for (const char* name : {"XTerm", "UXTerm", "URxvt"})
+        EXPECT_EQ(TextInserter::pasteKeysFor(QString::fromLatin1(name)), PasteKeys::shiftInsert) << name;
     for (const char* name : {"Firefox", "", "terminal-notes", "Xterminator"})
-        EXPECT_FALSE(TextInserter::isTerminal(QString::fromLatin1(name))) << name;
+        EXPECT_EQ(TextInserter::pasteKeysFor(QString::fromLatin1(name)), PasteKeys::ctrlV) << name;
 }
 
 // ---- insertion ----
@@ -139,7 +141,7 @@ TEST_F(TextInserterTest, PastesConcealedTextWithTheSpaceTheCaretNeeds)
     EXPECT_EQ(textAtPaste, QStringLiteral(" world"));
     EXPECT_EQ(visibilityAtPaste, Clipboard::Visibility::concealed);
     EXPECT_EQ(accessibility.askedPids, QList<qint32>{kEditorPid});
-    EXPECT_EQ(poster.pastes, QList<bool>{false});
+    EXPECT_EQ(poster.pastes, QList<PasteKeys>{PasteKeys::ctrlV});
 
     // After a space nothing is added; text starting with punctuation does not even ask.
     accessibility.before = U' ';
@@ -160,7 +162,31 @@ TEST_F(TextInserterTest, TerminalsGetTheTerminalChord)
 {
     workspace.frontmost->windowClass = QStringLiteral("Gnome-terminal");
     inserter.insert(QStringLiteral("ls"), kEditorPid);
-    EXPECT_EQ(poster.pastes, QList<bool>{true});
+    EXPECT_EQ(poster.pastes, QList<PasteKeys>{PasteKeys::ctrlShiftV});
+}
+
+TEST_F(TextInserterTest, XtermPastesThePrimarySelectionWhichIsThenGivenBack)
+{
+    FakeClipboard selection;
+    selection.contents = {{QStringLiteral("text/plain"), QByteArrayLiteral("highlighted")}};
+    TextInserter toXterm{workspace, clipboard, accessibility, poster, 60ms, nullptr, &selection};
+    QString selectionAtPaste;
+    poster.onPaste = [&] { selectionAtPaste = selection.text(); };
+    QSignalSpy restored{&toXterm, &TextInserter::restoreChecked};
+
+    workspace.frontmost->windowClass = QStringLiteral("XTerm");
+    EXPECT_EQ(toXterm.insert(QStringLiteral("make test"), kEditorPid), InsertOutcome{});
+    EXPECT_EQ(poster.pastes, QList<PasteKeys>{PasteKeys::shiftInsert});
+    EXPECT_EQ(selectionAtPaste, u"make test"_qs);
+    ASSERT_TRUE(restored.wait(2000));
+    EXPECT_EQ(selection.text(), u"highlighted"_qs);
+    EXPECT_EQ(clipboard.contents, kTextAndImage);
+
+    // Without a selection to paste from, nothing is posted that xterm would take as something else.
+    TextInserter withoutSelection{workspace, clipboard, accessibility, poster, 60ms};
+    EXPECT_EQ(withoutSelection.insert(QStringLiteral("make test"), kEditorPid).kind, InsertOutcome::Kind::pasteFailed);
+    EXPECT_EQ(poster.pastes.size(), 1);
+    EXPECT_EQ(clipboard.contents, kTextAndImage);
 }
 
 TEST_F(TextInserterTest, AnotherAppInFrontLeavesTheClipboardUntouched)

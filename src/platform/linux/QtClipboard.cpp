@@ -13,10 +13,11 @@ bool isPseudoType(const QString& type)
 
 } // namespace
 
-QtClipboard::QtClipboard(QClipboard& clipboard, QObject* parent) : QObject(parent), m_clipboard(clipboard)
+QtClipboard::QtClipboard(QClipboard& clipboard, QClipboard::Mode mode, QObject* parent)
+    : QObject(parent), m_clipboard(clipboard), m_mode(mode)
 {
-    connect(&m_clipboard, &QClipboard::changed, this, [this](QClipboard::Mode mode) {
-        if (mode == QClipboard::Clipboard)
+    connect(&m_clipboard, &QClipboard::changed, this, [this](QClipboard::Mode changed) {
+        if (changed == m_mode)
             ++m_changeCount;
     });
 }
@@ -24,7 +25,7 @@ QtClipboard::QtClipboard(QClipboard& clipboard, QObject* parent) : QObject(paren
 ClipboardContents QtClipboard::snapshot()
 {
     ClipboardContents contents;
-    const QMimeData* data = m_clipboard.mimeData(QClipboard::Clipboard);
+    const QMimeData* data = m_clipboard.mimeData(m_mode);
     if (!data)
         return contents;
     for (const QString& type : data->formats()) {
@@ -40,14 +41,14 @@ ClipboardContents QtClipboard::snapshot()
 bool QtClipboard::restore(const ClipboardContents& contents)
 {
     if (contents.isEmpty()) {
-        m_clipboard.clear(QClipboard::Clipboard);
+        m_clipboard.clear(m_mode);
         return true;
     }
     auto* data = new QMimeData;
     for (const auto& [type, bytes] : contents)
         data->setData(type, bytes);
-    m_clipboard.setMimeData(data, QClipboard::Clipboard);
-    return m_clipboard.ownsClipboard();
+    m_clipboard.setMimeData(data, m_mode);
+    return owns();
 }
 
 bool QtClipboard::setText(const QString& text, Visibility visibility)
@@ -56,6 +57,11 @@ bool QtClipboard::setText(const QString& text, Visibility visibility)
     data->setText(text);
     if (visibility == Visibility::concealed)
         data->setData(QString::fromLatin1(kConcealedType), QByteArray(kConcealedValue));
-    m_clipboard.setMimeData(data, QClipboard::Clipboard);
-    return m_clipboard.ownsClipboard();
+    m_clipboard.setMimeData(data, m_mode);
+    return owns();
+}
+
+bool QtClipboard::owns() const
+{
+    return m_mode == QClipboard::Selection ? m_clipboard.ownsSelection() : m_clipboard.ownsClipboard();
 }

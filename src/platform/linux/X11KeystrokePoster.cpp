@@ -17,6 +17,8 @@ constexpr xcb_keysym_t kKeysymLowerV = 0x0076;
 constexpr xcb_keysym_t kKeysymUpperV = 0x0056;
 constexpr xcb_keysym_t kKeysymControlL = 0xffe3;
 constexpr xcb_keysym_t kKeysymShiftL = 0xffe1;
+constexpr xcb_keysym_t kKeysymInsert = 0xff63;
+constexpr uint8_t kInsertKeyCode = 118; // where a PC keyboard has Insert
 // Pressing or releasing these toggles a lock instead of letting go of a modifier.
 constexpr xcb_keysym_t kLockKeysyms[] = {
     0xffe5, // Caps_Lock
@@ -153,19 +155,28 @@ bool X11KeystrokePoster::postChord(ModifierKeys modifiers, quint16 keyCode)
     return !m_connection->hasError();
 }
 
-bool X11KeystrokePoster::paste(bool toTerminal)
+bool X11KeystrokePoster::paste(PasteKeys keys)
 {
     if (!connectIfNeeded())
         return false;
     const Keymap keymap = Keymap::read(m_connection->get());
+    const uint8_t control = keymap.keyFor(kKeysymControlL).value_or(X11KeyCodes::leftKeyOf(ModifierKind::control));
+    const uint8_t shift = keymap.keyFor(kKeysymShiftL).value_or(X11KeyCodes::leftKeyOf(ModifierKind::shift));
     // AZERTY, Dvorak and friends put V elsewhere; fall back to the ANSI V position.
     const uint8_t v = keymap.keyFor(kKeysymLowerV, kKeysymUpperV).value_or(*X11KeyCodes::fromModel(9));
-    std::vector<uint8_t> held{keymap.keyFor(kKeysymControlL).value_or(X11KeyCodes::leftKeyOf(ModifierKind::control))};
-    if (toTerminal)
-        held.push_back(keymap.keyFor(kKeysymShiftL).value_or(X11KeyCodes::leftKeyOf(ModifierKind::shift)));
 
     releaseHeldModifiers(keymap.modifierKeys);
-    tap(held, v);
+    switch (keys) {
+    case PasteKeys::ctrlV:
+        tap({control}, v);
+        break;
+    case PasteKeys::ctrlShiftV:
+        tap({control, shift}, v);
+        break;
+    case PasteKeys::shiftInsert:
+        tap({shift}, keymap.keyFor(kKeysymInsert).value_or(kInsertKeyCode));
+        break;
+    }
     xcb_flush(m_connection->get());
     return !m_connection->hasError();
 }

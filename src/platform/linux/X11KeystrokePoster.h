@@ -20,7 +20,7 @@ public:
     ~X11KeystrokePoster() override;
 
     bool postChord(ModifierKeys modifiers, quint16 keyCode) override;
-    bool paste(bool toTerminal) override;
+    bool paste(PasteKeys keys) override;
 
 private:
     bool connectIfNeeded();

@@ -12,11 +12,13 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -174,10 +176,12 @@ protected:
 
     X11Workspace workspace;
     QtClipboard clipboard{*QGuiApplication::clipboard()};
+    QtClipboard selection{*QGuiApplication::clipboard(), QClipboard::Selection};
     AtspiAccessibility accessibility;
     PostedKeystrokes posted;
     X11KeystrokePoster poster{posted};
-    TextInserter inserter{workspace, clipboard, accessibility, poster};
+    TextInserter inserter{workspace, clipboard, accessibility, poster, TextInserter::kRestoreDelay,
+                          nullptr,   &selection};
     QSignalSpy checked{&inserter, &TextInserter::restoreChecked};
 };
 
@@ -326,6 +330,37 @@ TEST_F(TextInserterDesktopTest, TerminalIsPastedIntoWithCtrlShiftV)
     ASSERT_TRUE(isInFront(terminal));
     inserter.insert(QStringLiteral("ls -l"), terminal.pid());
     EXPECT_TRUE(fieldReads(terminal, QStringLiteral("ls -l")));
+}
+
+TEST_F(TextInserterDesktopTest, XtermGetsTheTextThroughItsOwnPaste)
+{
+    // xterm binds neither Ctrl+V nor Ctrl+Shift+V: either would reach the shell as ^V.
+    QTemporaryDir dir;
+    const QString received = dir.filePath(QStringLiteral("received"));
+    const QString text = QStringLiteral("make test");
+    QProcess xterm;
+    xterm.start(QStringLiteral("xterm"),
+                {QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+                 QStringLiteral("stty raw -echo; head -c %1 > '%2'").arg(text.size()).arg(received)});
+    ASSERT_TRUE(xterm.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto front = workspace.frontmostApplication();
+            return front && front->pid == xterm.processId();
+        },
+        10000))
+        << "xterm never came to the front";
+    QGuiApplication::clipboard()->setText(QStringLiteral("earlier copy"), QClipboard::Selection);
+
+    EXPECT_EQ(inserter.insert(text, qint32(xterm.processId())), InsertOutcome{});
+    // xterm asks this process for the selection: the event loop must run to answer.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return xterm.state() == QProcess::NotRunning; }, 10000))
+        << "xterm never read the whole text";
+    QFile file(received);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), text.toUtf8());
+    ASSERT_TRUE(checked.wait(5000));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("earlier copy"));
 }
 
 TEST_F(TextInserterDesktopTest, ChordIgnoresRightAltHeldThroughXTest)
