@@ -1,5 +1,6 @@
 #include "control/DictationController.h"
 
+#include "platform/Accessibility.h"
 #include "platform/MicrophonePermission.h"
 #include "platform/SessionEvents.h"
 #include "platform/Workspace.h"
@@ -253,15 +254,23 @@ bool DictationController::start()
 
     const TranscriptionProvider provider = m_settings.provider();
     const QString key = m_settings.apiKey(provider);
-    const std::optional<StartRefusal> refusal =
-        checkStart({provider, !key.isEmpty(), m_settings.aiSharingAllowed(), NetworkStatus::shared().satisfied(),
-                    m_platform.microphone.status()});
+    m_keyboardGrab.check(); // as it is now, not at the last look
+    const std::optional<TextInserter::Target> target = m_inserter.captureTarget();
+    const std::optional<StartRefusal> refusal = checkStart({
+        .keyboardGrabbed = m_keyboardGrab.app().has_value(),
+        .passwordField = target && m_platform.accessibility.isPasswordFieldFocused(target->pid),
+        .provider = provider,
+        .hasKey = !key.isEmpty(),
+        .sharingAllowed = m_settings.aiSharingAllowed(),
+        .online = NetworkStatus::shared().satisfied(),
+        .microphone = m_platform.microphone.status(),
+    });
     if (refusal) {
         refuse(*refusal, provider);
         return false;
     }
 
-    m_target = m_inserter.captureTarget();
+    m_target = target;
 
     auto audio = std::make_shared<AudioStream>();
     m_capture.setSink([audio](QByteArray chunk) { audio->push(std::move(chunk)); });

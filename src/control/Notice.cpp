@@ -8,6 +8,10 @@ namespace {
 QString refusalText(StartRefusal refusal, TranscriptionProvider provider, const PlatformVocabulary& words)
 {
     switch (refusal) {
+    case StartRefusal::keyboardGrabbed:
+        return words.keyboardGrabWarning.arg(words.unknownProgram);
+    case StartRefusal::passwordField:
+        return words.passwordFieldNotice;
     case StartRefusal::missingKey:
         return QStringLiteral("Add your %1 API key in Vell Settings.").arg(TranscriptionProviders::title(provider));
     case StartRefusal::needsConsent:
@@ -27,7 +31,8 @@ QString logLine(const NoticeMessage& message)
 {
     static const char* const kKinds[] = {"start refused",    "cancelled",   "problems",
                                          "on the clipboard", "copy failed", "browser failed"};
-    static const char* const kRefusals[] = {"missing key", "needs consent", "offline", "microphone off",
+    static const char* const kRefusals[] = {"keyboard grabbed",       "password field", "missing key",
+                                            "needs consent",          "offline",        "microphone off",
                                             "microphone undetermined"};
     QString line = QStringLiteral("notice: ") + QLatin1String(kKinds[int(message.kind)]);
     if (message.kind == NoticeMessage::Kind::startRefused)

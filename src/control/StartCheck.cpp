@@ -2,6 +2,10 @@
 
 std::optional<StartRefusal> checkStart(const StartConditions& conditions)
 {
+    if (conditions.keyboardGrabbed)
+        return StartRefusal::keyboardGrabbed;
+    if (conditions.passwordField)
+        return StartRefusal::passwordField;
     const bool needsNetwork = conditions.provider != TranscriptionProvider::mock;
     if (needsNetwork && !conditions.hasKey)
         return StartRefusal::missingKey;

@@ -7,6 +7,8 @@
 
 // Why a dictation cannot start now.
 enum class StartRefusal {
+    keyboardGrabbed,        // another program holds the whole keyboard, as password prompts do
+    passwordField,          // the focus is in a password field
     missingKey,             // the chosen service has no key
     needsConsent,           // the user has not allowed sending the voice to a service
     offline,                // the network is known to be down
@@ -17,6 +19,8 @@ enum class StartRefusal {
 // What decides whether a dictation may start.
 struct StartConditions
 {
+    bool keyboardGrabbed = false;
+    bool passwordField = false;
     TranscriptionProvider provider = TranscriptionProvider::mock;
     bool hasKey = false;
     bool sharingAllowed = false;
@@ -24,6 +28,7 @@ struct StartConditions
     MicrophonePermission::Status microphone = MicrophonePermission::Status::undetermined;
 };
 
-// The first reason a dictation cannot start; none when it can. The demo needs
-// neither a key, consent nor the network.
+// The first reason a dictation cannot start; none when it can. Near a
+// password nothing is heard at all; the demo needs neither a key, consent
+// nor the network.
 std::optional<StartRefusal> checkStart(const StartConditions& conditions);

@@ -14,6 +14,11 @@ public:
 
     // The character just before the caret in the focused text element of the
     // application with process id `pid`. Absent when that application does
-    // not answer, has no focused text, or the caret is at the start.
+    // not answer, has no focused text, the caret is at the start, or the
+    // element is a password field (its bullets are no text).
     virtual std::optional<char32_t> characterBeforeCaret(qint32 pid) = 0;
+
+    // Whether the focused element of the application with process id `pid`
+    // is a password field. False when that application does not answer.
+    virtual bool isPasswordFieldFocused(qint32 pid) = 0;
 };

@@ -58,6 +58,8 @@ const PlatformVocabulary& PlatformVocabulary::forMacOS()
         v.openPrivacySettings = s("Open System Settings");
         v.shortcutBlockedWarning = s("Allow Accessibility in Settings so the shortcut works.");
         v.keyboardGrabWarning = s("The shortcut is paused while %1 has secure input on, as password fields do.");
+        v.unknownProgram = s("an app");
+        v.passwordFieldNotice = s("The shortcut is paused in password fields.");
         return v;
     }();
     return table;
@@ -101,6 +103,8 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
         v.shortcutBlockedWarning =
             s("The shortcut can't work until Vell can watch the keyboard, which needs an X11 session.");
         v.keyboardGrabWarning = s("The shortcut is paused while %1 holds the whole keyboard, as password prompts do.");
+        v.unknownProgram = s("another program");
+        v.passwordFieldNotice = s("The shortcut is paused in password fields.");
         return v;
     }();
     return table;

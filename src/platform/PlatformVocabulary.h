@@ -44,6 +44,8 @@ struct PlatformVocabulary
 
     QString shortcutBlockedWarning; // the keyboard cannot be watched, so the shortcut does nothing
     QString keyboardGrabWarning;    // %1: the program that holds the keyboard for a password
+    QString unknownProgram;         // names that program where it cannot be known
+    QString passwordFieldNotice;    // a dictation was asked for in a password field
 
     const KindWords& words(ModifierKind kind) const { return kinds[static_cast<size_t>(kind)]; }
 

@@ -345,6 +345,34 @@ TEST_F(ControllerTest, SwitchingAppsLeavesTheTextOnTheClipboard)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->notice().text(); }, 1000));
 }
 
+TEST_F(ControllerTest, NearAPasswordNothingIsHeardOrKept)
+{
+    make();
+    const PlatformVocabulary& words = PlatformVocabulary::forMacOS();
+
+    accessibility.passwordField = true;
+    controller->handle(Event::pressed);
+    controller->handle(Event::released);
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_EQ(controller->notice().text(), words.passwordFieldNotice);
+
+    // Another program holds the whole keyboard: nobody is named, as nobody can be told.
+    accessibility.passwordField = false;
+    workspace.grab = KeyboardGrab{};
+    controller->handle(Event::pressed);
+    controller->handle(Event::released);
+    EXPECT_EQ(controller->state(), State::idle);
+    EXPECT_EQ(controller->notice().text(), words.keyboardGrabWarning.arg(words.unknownProgram));
+
+    EXPECT_FALSE(QTest::qWaitFor([&] { return audio.openCount() > 0; }, 100)) << "the microphone was opened";
+    EXPECT_TRUE(history.entries().isEmpty());
+    EXPECT_TRUE(sounds.played.isEmpty());
+
+    // Once the grab ends, dictation works again.
+    workspace.grab.reset();
+    startListening();
+}
+
 TEST_F(ControllerTest, WithoutATargetTheTextGoesToTheClipboard)
 {
     workspace.frontmost.reset();

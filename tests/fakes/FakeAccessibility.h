@@ -9,6 +9,7 @@ class FakeAccessibility final : public Accessibility
 {
 public:
     std::optional<char32_t> before;
+    bool passwordField = false;
     QList<qint32> askedPids;
 
     std::optional<char32_t> characterBeforeCaret(qint32 pid) override
@@ -16,4 +17,5 @@ public:
         askedPids.append(pid);
         return before;
     }
+    bool isPasswordFieldFocused(qint32) override { return passwordField; }
 };

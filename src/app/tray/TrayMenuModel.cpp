@@ -82,7 +82,7 @@ QList<TrayMenuModel::Row> TrayMenuModel::rows(const Inputs& in)
     if (!in.hotkeyInstalled) {
         rows << Row{Kind::warning, in.words->shortcutBlockedWarning, Symbol::warning};
     } else if (in.keyboardGrabApp) {
-        const QString app = in.keyboardGrabApp->isEmpty() ? QStringLiteral("an app") : *in.keyboardGrabApp;
+        const QString app = in.keyboardGrabApp->isEmpty() ? in.words->unknownProgram : *in.keyboardGrabApp;
         rows << Row{Kind::warning, in.words->keyboardGrabWarning.arg(app), Symbol::lock};
     }
 

@@ -114,23 +114,43 @@ std::optional<char32_t> characterBefore(AtspiAccessible* element)
     return char32_t(codePoints.back());
 }
 
-} // namespace
+bool isPasswordField(AtspiAccessible* element)
+{
+    Error error;
+    return atspi_accessible_get_role(element, error.out()) == ATSPI_ROLE_PASSWORD_TEXT && !error.isSet();
+}
 
-std::optional<char32_t> AtspiAccessibility::characterBeforeCaret(qint32 pid)
+// The focused element of the application with process id `pid`, if it answers in time.
+Object focusedElementOf(qint32 pid)
 {
     // This program cannot answer its own calls while it waits for them.
     if (pid <= 0 || pid == QCoreApplication::applicationPid() || !atspiStarted())
-        return std::nullopt;
-    const QDeadlineTimer deadline(kSearchLimit);
+        return nullptr;
+    const QDeadlineTimer deadline(AtspiAccessibility::kSearchLimit);
     Object desktop{atspi_get_desktop(0)};
     if (!desktop)
-        return std::nullopt;
+        return nullptr;
     for (Object& application : children(desktop.get(), deadline)) {
         Error error;
         if (atspi_accessible_get_process_id(application.get(), error.out()) != guint(pid) || error.isSet())
             continue;
-        if (Object element = focusedElement(std::move(application), deadline))
-            return characterBefore(element.get());
+        return focusedElement(std::move(application), deadline);
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<char32_t> AtspiAccessibility::characterBeforeCaret(qint32 pid)
+{
+    const Object element = focusedElementOf(pid);
+    if (!element || isPasswordField(element.get()))
+        return std::nullopt;
+    return characterBefore(element.get());
+}
+
+bool AtspiAccessibility::isPasswordFieldFocused(qint32 pid)
+{
+    const Object element = focusedElementOf(pid);
+    return element && isPasswordField(element.get());
 }

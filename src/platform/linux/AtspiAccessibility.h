@@ -17,4 +17,5 @@ public:
     static constexpr std::chrono::milliseconds kSearchLimit{600};
 
     std::optional<char32_t> characterBeforeCaret(qint32 pid) override;
+    bool isPasswordFieldFocused(qint32 pid) override;
 };

@@ -212,8 +212,7 @@ std::optional<KeyboardGrab> X11Workspace::keyboardGrab()
     default: // not viewable: nobody else holds the keyboard
         return std::nullopt;
     }
-    KeyboardGrab grab;
-    if (const auto focused = focusedClientWindow())
-        grab.owner = applicationOf(*focused);
-    return grab;
+    // X11 does not tell who holds a grab, and the focused window is often
+    // not the holder (a menu, a locker): name nobody rather than the wrong one.
+    return KeyboardGrab{};
 }

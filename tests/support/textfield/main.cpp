@@ -7,7 +7,8 @@
 //   {"do":"clipboard"}                  → {"formats":[…], "text":…, "imageWidth":n}
 //   {"do":"grab"}, {"do":"ungrab"}      → holds or lets go of the whole keyboard
 // With --terminal it pastes on Ctrl+Shift+V and ignores Ctrl+V, as terminals
-// do; --class NAME sets its window class.
+// do; with --password it shows bullets, as a password field; --class NAME
+// sets its window class.
 
 #include <QApplication>
 #include <QClipboard>
@@ -124,6 +125,8 @@ int main(int argc, char** argv)
     TerminalKeys terminalKeys;
     if (arguments.contains(QStringLiteral("--terminal")))
         field.edit().installEventFilter(&terminalKeys);
+    if (arguments.contains(QStringLiteral("--password")))
+        field.edit().setEchoMode(QLineEdit::Password);
 
     QByteArray pending;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

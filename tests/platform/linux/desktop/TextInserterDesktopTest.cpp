@@ -229,6 +229,21 @@ TEST_F(TextInserterDesktopTest, PastesWithTheSpaceTheCaretNeeds)
     EXPECT_TRUE(fieldReads(field, QStringLiteral("The end")));
 }
 
+TEST_F(TextInserterDesktopTest, APasswordFieldIsToldApartAndItsBulletsAreNoText)
+{
+    TextFieldProcess plain;
+    plain.set(QStringLiteral("Hello"), 5);
+    ASSERT_TRUE(isInFront(plain));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return accessibility.characterBeforeCaret(plain.pid()) == U'o'; }, 10000));
+    EXPECT_FALSE(accessibility.isPasswordFieldFocused(plain.pid()));
+
+    TextFieldProcess password({QStringLiteral("--password")});
+    password.set(QStringLiteral("hunter2"), 7);
+    ASSERT_TRUE(isInFront(password));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return accessibility.isPasswordFieldFocused(password.pid()); }, 10000));
+    EXPECT_EQ(accessibility.characterBeforeCaret(password.pid()), std::nullopt);
+}
+
 TEST_F(TextInserterDesktopTest, PreviousTextAndImageComeBackAfterTheDelay)
 {
     TextFieldProcess field;
@@ -301,7 +316,7 @@ TEST_F(TextInserterDesktopTest, SwitchedWindowIsNotPastedInto)
     EXPECT_EQ(first.text(), QString());
 }
 
-TEST_F(TextInserterDesktopTest, HeldKeyboardBlocksThePasteAndNamesItsHolder)
+TEST_F(TextInserterDesktopTest, HeldKeyboardBlocksThePasteAndNamesNobody)
 {
     TextFieldProcess field({QStringLiteral("--class"), QStringLiteral("Password-prompt")});
     ASSERT_TRUE(isInFront(field));
@@ -309,12 +324,11 @@ TEST_F(TextInserterDesktopTest, HeldKeyboardBlocksThePasteAndNamesItsHolder)
     EXPECT_EQ(workspace.keyboardGrab(), std::nullopt);
     field.grabKeyboard();
     ASSERT_TRUE(QTest::qWaitFor([&] { return workspace.keyboardGrab().has_value(); }, 5000));
-    const auto grab = workspace.keyboardGrab();
-    ASSERT_TRUE(grab && grab->owner);
-    EXPECT_EQ(grab->owner->pid, field.pid());
+    // The focused window is not necessarily the holder, so none is named.
+    EXPECT_EQ(workspace.keyboardGrab(), KeyboardGrab{});
 
     EXPECT_EQ(inserter.insert(QStringLiteral("dictated"), field.pid()),
-              (InsertOutcome{InsertOutcome::Kind::keyboardGrabbed, QStringLiteral("Password-prompt")}));
+              (InsertOutcome{InsertOutcome::Kind::keyboardGrabbed, std::nullopt}));
     EXPECT_EQ(field.clipboard().value(QStringLiteral("text")).toString(), QStringLiteral("earlier copy"));
 
     field.releaseKeyboard();
