@@ -180,6 +180,8 @@ void DictationController::handle(HotkeyMonitor::Event event)
 
     switch (event) {
     case HotkeyMonitor::Event::pressed:
+        if (m_desktopSettings.shortcut().isModifierOnly())
+            keepModifierFromApp();
         m_pressStartedSession = false;
         if (isActive()) {
             if (mode == TriggerMode::toggle || m_latched)
@@ -226,6 +228,18 @@ void DictationController::handle(HotkeyMonitor::Event event)
         cancel();
         return;
     }
+}
+
+void DictationController::keepModifierFromApp()
+{
+    // Alt pressed and let go alone opens the menu bar of the application in
+    // front (Firefox, LibreOffice), which would then take the paste; a blank
+    // key in between makes it a chord. Nothing is posted to a keyboard grab.
+    m_keyboardGrab.check();
+    if (m_keyboardGrab.app())
+        return;
+    if (!m_platform.keystrokes.postBlankKey())
+        logger().info(QStringLiteral("no blank key to post; a lone modifier may reach the app"));
 }
 
 void DictationController::onSleepOrLock()

@@ -175,6 +175,7 @@ private:
 
     void onCaptureStarted(const QUuid& sessionID, std::optional<AudioCapture::CaptureError> error);
     void onCaptureFailed(AudioCapture::CaptureError error);
+    void keepModifierFromApp();
     void onSleepOrLock();
     void refuse(StartRefusal refusal, TranscriptionProvider provider);
 

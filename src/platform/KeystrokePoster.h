@@ -26,4 +26,11 @@ public:
     // the current layout, and held modifiers are let go first, so the chord
     // arrives as exactly that. False when nothing could be posted.
     virtual bool paste(PasteKeys keys) = 0;
+
+    // Taps a key that types nothing and that no application binds (one the
+    // layout leaves without a symbol). Posted while the user holds a
+    // modifier, it keeps the application in front from taking that modifier
+    // as pressed alone, which opens the menu bar in Firefox and many others.
+    // False when the layout has no such key or nothing could be posted.
+    virtual bool postBlankKey() = 0;
 };

@@ -139,6 +139,7 @@ TEST_F(ControllerTest, AHeldDemoDictationIsPastedRecordedAndSounded)
     ASSERT_TRUE(waitForState(State::idle));
 
     ASSERT_EQ(keystrokes.pastes.size(), 1);
+    EXPECT_EQ(keystrokes.blankKeys, 1); // Right Alt never reached the editor alone
     EXPECT_TRUE(clipboard.text().startsWith(kFirst)); // restored only after the delay
     const HistoryEntry* entry = onlyEntry();
     ASSERT_NE(entry, nullptr);
@@ -363,6 +364,7 @@ TEST_F(ControllerTest, NearAPasswordNothingIsHeardOrKept)
     controller->handle(Event::released);
     EXPECT_EQ(controller->state(), State::idle);
     EXPECT_EQ(controller->notice().text(), words.keyboardGrabWarning.arg(words.unknownProgram));
+    EXPECT_EQ(keystrokes.blankKeys, 1) << "a key was posted to the program that holds the keyboard";
 
     EXPECT_FALSE(QTest::qWaitFor([&] { return audio.openCount() > 0; }, 100)) << "the microphone was opened";
     EXPECT_TRUE(history.entries().isEmpty());

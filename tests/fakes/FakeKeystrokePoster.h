@@ -21,12 +21,20 @@ public:
     QList<Chord> chords;
     QList<PasteKeys> pastes;
     std::function<void()> onPaste;
+    int blankKeys = 0;
 
     bool postChord(ModifierKeys modifiers, quint16 keyCode) override
     {
         if (fails)
             return false;
         chords.append({modifiers, keyCode});
+        return true;
+    }
+    bool postBlankKey() override
+    {
+        if (fails)
+            return false;
+        ++blankKeys;
         return true;
     }
     bool paste(PasteKeys keys) override

@@ -66,6 +66,22 @@ struct Keymap
                 return uint8_t(minKeyCode + i);
         return std::nullopt;
     }
+
+    // The highest key the layout gives no symbol at all and that is no
+    // modifier: pressing it types nothing, and no application binds it.
+    std::optional<uint8_t> highestBlankKey() const
+    {
+        if (perKey == 0)
+            return std::nullopt;
+        for (size_t i = keysyms.size() / size_t(perKey); i-- > 0;) {
+            const auto first = keysyms.begin() + std::ptrdiff_t(i * perKey);
+            const uint8_t key = uint8_t(minKeyCode + i);
+            if (std::all_of(first, first + perKey, [](xcb_keysym_t keysym) { return keysym == 0; }) &&
+                std::find(modifierKeys.begin(), modifierKeys.end(), key) == modifierKeys.end())
+                return key;
+        }
+        return std::nullopt;
+    }
 };
 
 Keymap Keymap::read(xcb_connection_t* connection)
@@ -177,6 +193,20 @@ bool X11KeystrokePoster::paste(PasteKeys keys)
         tap({shift}, keymap.keyFor(kKeysymInsert).value_or(kInsertKeyCode));
         break;
     }
+    xcb_flush(m_connection->get());
+    return !m_connection->hasError();
+}
+
+bool X11KeystrokePoster::postBlankKey()
+{
+    if (!connectIfNeeded())
+        return false;
+    // Read afresh: a layout switched since the last time may have filled the key.
+    const std::optional<uint8_t> blank = Keymap::read(m_connection->get()).highestBlankKey();
+    if (!blank)
+        return false;
+    post(*blank, true);
+    post(*blank, false);
     xcb_flush(m_connection->get());
     return !m_connection->hasError();
 }

@@ -21,6 +21,7 @@ public:
 
     bool postChord(ModifierKeys modifiers, quint16 keyCode) override;
     bool paste(PasteKeys keys) override;
+    bool postBlankKey() override;
 
 private:
     bool connectIfNeeded();

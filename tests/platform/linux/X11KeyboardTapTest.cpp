@@ -86,12 +86,27 @@ public:
     }
 
     // Key presses received for `keyCode` so far.
-    int pressesOf(int keyCode)
+    int pressesOf(int keyCode) { return presses().count(keyCode); }
+
+    // Every key press received so far, in order.
+    QList<int> presses()
     {
         // A round trip makes sure everything sent before now has arrived.
         free(xcb_get_input_focus_reply(m_connection->get(), xcb_get_input_focus(m_connection->get()), nullptr));
         drain();
-        return m_presses.count(keyCode);
+        return m_presses;
+    }
+
+    // Whether the layout gives `keyCode` any symbol.
+    bool hasSymbol(int keyCode)
+    {
+        xcb_connection_t* c = m_connection->get();
+        auto* mapping = xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, uint8_t(keyCode), 1), nullptr);
+        const xcb_keysym_t* keysyms = mapping ? xcb_get_keyboard_mapping_keysyms(mapping) : nullptr;
+        const int count = mapping ? xcb_get_keyboard_mapping_keysyms_length(mapping) : 0;
+        const bool any = std::any_of(keysyms, keysyms + count, [](xcb_keysym_t keysym) { return keysym != 0; });
+        free(mapping);
+        return any;
     }
 
 private:
@@ -276,6 +291,28 @@ TEST_F(X11KeyboardTapTest, PostedChordThroughTheMonitorReportsNothing)
     X11KeystrokePoster poster(posted);
     ASSERT_TRUE(poster.postChord(ModifierKeys::leftAlt, StoredKeyCodes::space));
     EXPECT_TRUE(eventsBecome({}));
+}
+
+TEST_F(X11KeyboardTapTest, ABlankKeyMakesAHeldAltNoLoneTapAndIsNotReported)
+{
+    monitor.start();
+    ASSERT_TRUE(monitor.isInstalled());
+    X11KeystrokePoster poster(posted);
+    const qsizetype before = window.presses().size();
+
+    keyDown(kRightAlt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.pressesOf(kRightAlt) == 1; }, 3000));
+    ASSERT_TRUE(poster.postBlankKey());
+    keyUp(kRightAlt);
+    // The shortcut is still the Alt key pressed alone: the blank key is ours.
+    EXPECT_TRUE(eventsBecome({Event::pressed, Event::released}));
+
+    // The application saw a second key while Alt was down, one that types nothing.
+    const QList<int> presses = window.presses().mid(before);
+    ASSERT_GE(presses.size(), 2);
+    EXPECT_EQ(presses[0], kRightAlt);
+    EXPECT_NE(presses[1], kRightAlt);
+    EXPECT_FALSE(window.hasSymbol(presses[1])) << "key code " << presses[1];
 }
 
 } // namespace
