@@ -44,6 +44,9 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
 
     NetworkStatus::shared();
 
+    m_desktopSettings.followLayout(platform.keyboardTap.typingModifiers());
+    connect(&platform.keyboardTap, &KeyboardTap::layoutChanged, this,
+            [this] { m_desktopSettings.followLayout(m_platform.keyboardTap.typingModifiers()); });
     m_hotkey.setShortcut(m_desktopSettings.shortcut());
     m_hotkey.setOnEvent([self = QPointer(this)](HotkeyMonitor::Event event) {
         if (self)

@@ -70,7 +70,12 @@ public:
     // toolkit's native scan code, or its Qt::Key for synthetic events that
     // carry none (a US layout is then assumed).
     virtual WindowKey windowKey(quint32 nativeScanCode, int qtKey) const = 0;
+    // The side-specific modifiers the keyboard layout types characters with
+    // now, as Right Alt is AltGr on most non-US layouts.
+    virtual ModifierKeys typingModifiers() const = 0;
 
 Q_SIGNALS:
     void disabled();
+    // The keyboard layout changed; typingModifiers() may answer otherwise.
+    void layoutChanged();
 };

@@ -60,6 +60,8 @@ const PlatformVocabulary& PlatformVocabulary::forMacOS()
         v.keyboardGrabWarning = s("The shortcut is paused while %1 has secure input on, as password fields do.");
         v.unknownProgram = s("an app");
         v.passwordFieldNotice = s("The shortcut is paused in password fields.");
+        v.typingModifierHint = s("%1 types characters in your keyboard layout, so typing with it would start a "
+                                 "dictation. Pick another key.");
         return v;
     }();
     return table;
@@ -105,6 +107,8 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
         v.keyboardGrabWarning = s("The shortcut is paused while %1 holds the whole keyboard, as password prompts do.");
         v.unknownProgram = s("another program");
         v.passwordFieldNotice = s("The shortcut is paused in password fields.");
+        v.typingModifierHint = s("%1 types characters in your keyboard layout, so typing with it would start a "
+                                 "dictation. Pick another key.");
         return v;
     }();
     return table;

@@ -46,6 +46,7 @@ struct PlatformVocabulary
     QString keyboardGrabWarning;    // %1: the program that holds the keyboard for a password
     QString unknownProgram;         // names that program where it cannot be known
     QString passwordFieldNotice;    // a dictation was asked for in a password field
+    QString typingModifierHint;     // %1: a recorded modifier that the keyboard layout types with
 
     const KindWords& words(ModifierKind kind) const { return kinds[static_cast<size_t>(kind)]; }
 

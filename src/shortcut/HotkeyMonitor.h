@@ -38,6 +38,7 @@ public:
     ~HotkeyMonitor() override;
 
     bool isInstalled() const { return m_isInstalled; }
+    const KeyboardTap& keyboardTap() const { return m_tap; }
 
     const Shortcut& shortcut() const { return m_shortcut; }
     void setShortcut(const Shortcut& shortcut);

@@ -9,6 +9,13 @@ Shortcut Shortcut::defaultShortcut()
     return Shortcut{std::nullopt, std::nullopt, ModifierKeys::rightAlt};
 }
 
+Shortcut Shortcut::defaultShortcut(ModifierKeys typingModifiers)
+{
+    if (typingModifiers.intersects(ModifierKeys::rightAlt))
+        return Shortcut{std::nullopt, std::nullopt, ModifierKeys::rightControl};
+    return defaultShortcut();
+}
+
 QString Shortcut::label(const PlatformVocabulary& words) const
 {
     QStringList parts;

@@ -21,6 +21,9 @@ struct Shortcut
 
     // Right Option, which on a PC keyboard is Right Alt.
     static Shortcut defaultShortcut();
+    // The default where the layout types characters with `typingModifiers`:
+    // Right Ctrl where Right Alt is AltGr, so typing "@" starts nothing.
+    static Shortcut defaultShortcut(ModifierKeys typingModifiers);
 
     bool isModifierOnly() const { return !keyCode.has_value(); }
 

@@ -114,6 +114,10 @@ void ShortcutRecorder::commit(const Shortcut& shortcut)
     m_shortcut = shortcut;
     const bool fnAlone = shortcut.isModifierOnly() && shortcut.modifiers == ModifierKeys::fn;
     m_hint = fnAlone ? nonEmpty(m_words.fnKeyHint) : std::nullopt;
+    // Holding AltGr to type "@" would start a dictation.
+    const ModifierKeys typing = shortcut.modifiers & m_hotkey.keyboardTap().typingModifiers();
+    if (shortcut.isModifierOnly() && !typing.isEmpty())
+        m_hint = m_words.typingModifierHint.arg(Shortcut{std::nullopt, std::nullopt, typing}.label(m_words));
     setRecording(false);
     Q_EMIT recorded(shortcut);
 }

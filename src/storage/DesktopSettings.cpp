@@ -12,11 +12,11 @@ const QString kTriggerModeKey = QStringLiteral("triggerMode");
 const QString kAppearanceKey = QStringLiteral("appearance");
 const QString kInputDeviceUIDKey = QStringLiteral("inputDeviceUID");
 
-Shortcut readShortcut(const QVariant& stored)
+std::optional<Shortcut> readShortcut(const QVariant& stored)
 {
     if (stored.typeId() != QMetaType::QByteArray)
-        return Shortcut::defaultShortcut();
-    return Shortcut::fromJson(stored.toByteArray()).value_or(Shortcut::defaultShortcut());
+        return std::nullopt;
+    return Shortcut::fromJson(stored.toByteArray());
 }
 
 } // namespace
@@ -25,7 +25,9 @@ DesktopSettings::DesktopSettings(QSettings& store, AppearancePort& appearancePor
     : QObject(parent), m_store(store), m_appearancePort(appearancePort)
 {
     using PreferenceValues::toString;
-    m_shortcut = readShortcut(store.value(kShortcutKey));
+    const std::optional<Shortcut> shortcut = readShortcut(store.value(kShortcutKey));
+    m_shortcutStored = shortcut.has_value();
+    m_shortcut = shortcut.value_or(Shortcut::defaultShortcut());
     m_triggerMode = TriggerModes::fromRawValue(toString(store.value(kTriggerModeKey)).value_or(QString()))
                         .value_or(TriggerMode::holdOrTap);
     m_appearance = AppearanceSettings::fromRawValue(toString(store.value(kAppearanceKey)).value_or(QString()))
@@ -35,9 +37,21 @@ DesktopSettings::DesktopSettings(QSettings& store, AppearancePort& appearancePor
         m_inputDeviceUID.reset();
 }
 
+void DesktopSettings::followLayout(ModifierKeys typingModifiers)
+{
+    if (m_shortcutStored)
+        return;
+    const Shortcut shortcut = Shortcut::defaultShortcut(typingModifiers);
+    if (shortcut == m_shortcut)
+        return;
+    m_shortcut = shortcut;
+    Q_EMIT shortcutChanged(shortcut);
+}
+
 void DesktopSettings::setShortcut(const Shortcut& shortcut)
 {
     PreferenceValues::write(m_store, kShortcutKey, shortcut.toJson());
+    m_shortcutStored = true;
     if (shortcut == m_shortcut)
         return;
     m_shortcut = shortcut;

@@ -41,6 +41,10 @@ public:
     AppearanceSetting appearance() const { return m_appearance; }
     void setAppearance(AppearanceSetting appearance);
 
+    // Until a shortcut is stored, the default follows the keyboard layout:
+    // `typingModifiers` are the modifiers the layout types characters with.
+    void followLayout(ModifierKeys typingModifiers);
+
     // None: follow the system's default input.
     std::optional<QString> inputDeviceUID() const { return m_inputDeviceUID; }
     void setInputDeviceUID(const std::optional<QString>& uid);
@@ -59,6 +63,7 @@ private:
     AppearancePort& m_appearancePort;
 
     Shortcut m_shortcut = Shortcut::defaultShortcut();
+    bool m_shortcutStored = false;
     TriggerMode m_triggerMode = TriggerMode::holdOrTap;
     AppearanceSetting m_appearance = AppearanceSetting::system;
     std::optional<QString> m_inputDeviceUID;

@@ -139,7 +139,7 @@ TEST_F(ControllerTest, AHeldDemoDictationIsPastedRecordedAndSounded)
     ASSERT_TRUE(waitForState(State::idle));
 
     ASSERT_EQ(keystrokes.pastes.size(), 1);
-    EXPECT_EQ(keystrokes.blankKeys, 1); // Right Alt never reached the editor alone
+    EXPECT_EQ(keystrokes.blankKeys, 1);               // Right Alt never reached the editor alone
     EXPECT_TRUE(clipboard.text().startsWith(kFirst)); // restored only after the delay
     const HistoryEntry* entry = onlyEntry();
     ASSERT_NE(entry, nullptr);
@@ -344,6 +344,15 @@ TEST_F(ControllerTest, SwitchingAppsLeavesTheTextOnTheClipboard)
     // A clipboard notice stays longer than a plain one.
     EXPECT_FALSE(QTest::qWaitFor([&] { return !controller->notice().text(); }, 250));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->notice().text(); }, 1000));
+}
+
+TEST_F(ControllerTest, TheDefaultShortcutFollowsTheLayout)
+{
+    tap.typing = ModifierKeys::rightAlt;
+    make();
+    EXPECT_EQ(controller->hotkey().shortcut().modifiers, ModifierKeys::rightControl);
+    tap.switchLayout({});
+    EXPECT_EQ(controller->hotkey().shortcut().modifiers, ModifierKeys::rightAlt);
 }
 
 TEST_F(ControllerTest, NearAPasswordNothingIsHeardOrKept)

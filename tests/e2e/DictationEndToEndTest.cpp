@@ -31,6 +31,8 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kRightAlt = 108;
+constexpr int kRightControl = 105;
+constexpr int kLetterQ = 24;
 const QString kMicrophone = QStringLiteral("vell_mic");
 const QString kMicrophoneUplink = QStringLiteral("vell_mic_uplink");
 // Marks clipboard contents that clipboard managers should not keep.
@@ -266,14 +268,14 @@ protected:
     void pressShortcut()
     {
         // By keycode: by name, xdotool may press the left Alt too.
-        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"keydown"_qs, QString::number(kRightAlt)}), 0);
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"keydown"_qs, QString::number(shortcutKey)}), 0);
         keyHeld = true;
     }
 
     void releaseShortcut()
     {
         keyHeld = false;
-        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"keyup"_qs, QString::number(kRightAlt)}), 0);
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"keyup"_qs, QString::number(shortcutKey)}), 0);
     }
 
     // Holds the shortcut until the checkpoint holds `text`, and at least `minimum`.
@@ -321,6 +323,7 @@ protected:
     QTemporaryDir home;
     QProcess vell;
     QProcess speech;
+    int shortcutKey = kRightAlt; // the X key code of the modifier-only shortcut
     bool keyHeld = false;
     std::chrono::milliseconds heldFor{0};
 };
@@ -471,6 +474,42 @@ TEST_F(DictationEndToEndTest, EscapeCancelsALatchedDictationAndReachesNoWindow)
 
     stopVell();
     expectNoDictatedWordInTheLog();
+}
+
+// Sets a keyboard layout on the server for one test, and the US one back after it.
+class KeyboardLayout
+{
+public:
+    explicit KeyboardLayout(const QString& name) { set(name); }
+    ~KeyboardLayout() { set(QStringLiteral("us")); }
+    static void set(const QString& name) { QProcess::execute(QStringLiteral("setxkbmap"), {name}); }
+};
+
+TEST_F(DictationEndToEndTest, OnAnAltGrLayoutAltGrTypesAndRightCtrlDictates)
+{
+    const KeyboardLayout german(QStringLiteral("de"));
+    ASSERT_NO_FATAL_FAILURE(startVell());
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+
+    // AltGr+Q types "@"; held at a human pace first, it must start nothing.
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"keydown"_qs, QString::number(kRightAlt)}), 0);
+    QTest::qWait(400); // a real-time hold: longer than any arm delay
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"key"_qs, QString::number(kLetterQ)}), 0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {u"keyup"_qs, QString::number(kRightAlt)}), 0);
+    EXPECT_TRUE(eventually([&] { return field.text() == u"@"; }, kSettleLimit)) << field.text().toStdString();
+    EXPECT_TRUE(recordStreamsOn(kMicrophone).isEmpty()) << "the microphone is open";
+
+    // On this layout the shortcut a fresh store gets is Right Ctrl.
+    shortcutKey = kRightControl;
+    ASSERT_NO_FATAL_FAILURE(dictate(kFirstSentence, 0ms));
+    ASSERT_TRUE(eventually([&] { return history().size() == 1; }, kSettleLimit)) << debugLog().toStdString();
+    EXPECT_EQ(history().first().toObject().value(QStringLiteral("status")).toString().toStdString(), "pasted")
+        << "AltGr left an entry of its own";
+    EXPECT_TRUE(eventually([&] { return field.text() == u"@ "_qs + kFirstSentence; }, kSettleLimit))
+        << field.text().toStdString();
+
+    stopVell();
 }
 
 } // namespace

@@ -14,6 +14,7 @@ public:
     int installCount = 0;
     int refusedCount = 0; // installs refused because creationFails
     QList<SwallowedKey> swallowed;
+    ModifierKeys typing; // the layout's typing modifiers
     // How keys of the program's own windows read; tests that record a
     // shortcut set the desktop's real mapping.
     std::function<WindowKey(quint32, int)> windowKeys = [](quint32, int) { return WindowKey{}; };
@@ -33,6 +34,14 @@ public:
     bool isInstalled() const override { return m_handler != nullptr; }
     void setSwallowedKeys(const QList<SwallowedKey>& keys) override { swallowed = keys; }
     WindowKey windowKey(quint32 nativeScanCode, int qtKey) const override { return windowKeys(nativeScanCode, qtKey); }
+    ModifierKeys typingModifiers() const override { return typing; }
+
+    // Switches the layout to one that types with `modifiers`.
+    void switchLayout(ModifierKeys modifiers)
+    {
+        typing = modifiers;
+        Q_EMIT layoutChanged();
+    }
 
     // Feeds one event; answers whether the handler swallowed it.
     bool send(const KeyEvent& event) { return m_handler ? m_handler(event) : false; }

@@ -263,6 +263,29 @@ TEST_F(SettingsTest, OptionalFieldsSetToNoneRemoveTheirKeys)
     EXPECT_EQ(AppSettings(next, *m_keys).pinnedLanguage(), std::nullopt);
 }
 
+TEST_F(SettingsTest, TheDefaultShortcutKeepsClearOfAltGrUntilOneIsStored)
+{
+    const Shortcut rightAlt{std::nullopt, std::nullopt, ModifierKeys::rightAlt};
+    const Shortcut rightControl{std::nullopt, std::nullopt, ModifierKeys::rightControl};
+    DesktopSettings desktop(*m_store, m_appearance);
+    QSignalSpy changes(&desktop, &DesktopSettings::shortcutChanged);
+
+    desktop.followLayout(ModifierKeys::rightAlt); // a layout with AltGr
+    EXPECT_EQ(desktop.shortcut(), rightControl);
+    desktop.followLayout({}); // back to US
+    EXPECT_EQ(desktop.shortcut(), rightAlt);
+    EXPECT_EQ(changes.size(), 2);
+    EXPECT_TRUE(m_store->allKeys().isEmpty()) << "a default is never written";
+
+    // A shortcut the user chose stays, whatever the layout, also after a restart.
+    desktop.setShortcut(rightAlt);
+    desktop.followLayout(ModifierKeys::rightAlt);
+    EXPECT_EQ(desktop.shortcut(), rightAlt);
+    DesktopSettings next(reopen(), m_appearance);
+    next.followLayout(ModifierKeys::rightAlt);
+    EXPECT_EQ(next.shortcut(), rightAlt);
+}
+
 TEST_F(SettingsTest, EveryAppearanceAssignmentIsApplied)
 {
     DesktopSettings desktop(*m_store, m_appearance);

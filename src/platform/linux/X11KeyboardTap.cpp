@@ -7,9 +7,17 @@
 
 #include <xcb/xinput.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
+
+// Keysyms of the keys that pick another level of the layout: AltGr and its kin.
+constexpr xcb_keysym_t kTypingKeysyms[] = {
+    0xfe03, // ISO_Level3_Shift
+    0xfe11, // ISO_Level5_Shift
+    0xff7e, // Mode_switch
+};
 
 using EventPtr = std::unique_ptr<xcb_generic_event_t, decltype(&std::free)>;
 
@@ -199,7 +207,12 @@ void X11KeyboardTap::readMonitor()
         EventPtr event(xcb_poll_for_event(m_monitor->get()), &std::free);
         if (!event)
             break;
-        if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
+        const int type = event->response_type & 0x7f;
+        if (type == XCB_MAPPING_NOTIFY) {
+            Q_EMIT layoutChanged();
+            continue;
+        }
+        if (type != XCB_GE_GENERIC)
             continue;
         const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
         if (generic->extension != m_xinputOpcode)
@@ -252,4 +265,33 @@ void X11KeyboardTap::lose()
 WindowKey X11KeyboardTap::windowKey(quint32 nativeScanCode, int qtKey) const
 {
     return X11KeyCodes::windowKey(nativeScanCode, qtKey);
+}
+
+ModifierKeys X11KeyboardTap::typingModifiers() const
+{
+    // A connection of its own: a reply awaited on the monitor's would leave
+    // key events queued where its socket notifier cannot see them.
+    const std::unique_ptr<XcbConnection> x = XcbConnection::open();
+    if (!x || x->hasError())
+        return {};
+    xcb_connection_t* c = x->get();
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const uint8_t count = uint8_t(setup->max_keycode - setup->min_keycode + 1);
+    std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> mapping(
+        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr), &std::free);
+    if (!mapping)
+        return {};
+    const int perKey = mapping->keysyms_per_keycode;
+    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int length = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
+    ModifierKeys typing;
+    for (int i = 0; perKey > 0 && i < length / perKey; ++i) {
+        const std::optional<ModifierKeys> modifier = X11KeyCodes::modifierOf(uint8_t(setup->min_keycode + i));
+        if (modifier && std::any_of(keysyms + i * perKey, keysyms + (i + 1) * perKey, [](xcb_keysym_t keysym) {
+                return std::find(std::begin(kTypingKeysyms), std::end(kTypingKeysyms), keysym) !=
+                       std::end(kTypingKeysyms);
+            }))
+            typing |= *modifier;
+    }
+    return typing;
 }

@@ -31,6 +31,7 @@ public:
     bool isInstalled() const override { return m_monitor != nullptr; }
     void setSwallowedKeys(const QList<SwallowedKey>& keys) override;
     WindowKey windowKey(quint32 nativeScanCode, int qtKey) const override;
+    ModifierKeys typingModifiers() const override;
 
 private:
     void readMonitor();

@@ -8,6 +8,7 @@
 #include "shortcut/StoredKeyCodes.h"
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -313,6 +314,31 @@ TEST_F(X11KeyboardTapTest, ABlankKeyMakesAHeldAltNoLoneTapAndIsNotReported)
     EXPECT_EQ(presses[0], kRightAlt);
     EXPECT_NE(presses[1], kRightAlt);
     EXPECT_FALSE(window.hasSymbol(presses[1])) << "key code " << presses[1];
+}
+
+// Sets a keyboard layout on the server for one test, and the US one back after it.
+class Layout
+{
+public:
+    explicit Layout(const QString& name) { set(name); }
+    ~Layout() { set(QStringLiteral("us")); }
+    static void set(const QString& name) { QProcess::execute(QStringLiteral("setxkbmap"), {name}); }
+};
+
+TEST_F(X11KeyboardTapTest, AltGrLayoutsAreToldApartAndTheirChangesNoticed)
+{
+    ASSERT_TRUE(installRecording());
+    EXPECT_EQ(tap.typingModifiers(), ModifierKeys()); // US: Right Alt is Alt
+
+    QSignalSpy changes(&tap, &KeyboardTap::layoutChanged);
+    {
+        const Layout german(QStringLiteral("de"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !changes.isEmpty(); }, 5000));
+        EXPECT_EQ(tap.typingModifiers(), ModifierKeys::rightAlt); // AltGr types "@" and friends
+        changes.clear();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !changes.isEmpty(); }, 5000));
+    EXPECT_EQ(tap.typingModifiers(), ModifierKeys());
 }
 
 } // namespace

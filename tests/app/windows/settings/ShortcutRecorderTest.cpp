@@ -98,6 +98,25 @@ TEST_F(ShortcutRecorderTest, AModifierGestureRecordsEveryModifierHeldOnceAllAreU
     EXPECT_TRUE(field->text().isEmpty());
 }
 
+TEST_F(ShortcutRecorderTest, AModifierTheLayoutTypesWithIsRecordedWithAWarning)
+{
+    tap.typing = ModifierKeys::rightAlt; // AltGr, as on a German layout
+    startRecording();
+    down(Qt::Key_AltGr, kAltRight);
+    up(Qt::Key_AltGr, kAltRight);
+    EXPECT_EQ(desktopSettings.shortcut(), (Shortcut{std::nullopt, std::nullopt, ModifierKeys::rightAlt}));
+    EXPECT_TRUE(recorder->hint()->isVisible());
+    EXPECT_EQ(recorder->hint()->text(), u"Right Alt types characters in your keyboard layout, so typing with it would "
+                                        u"start a dictation. Pick another key."_qs);
+
+    // Left Alt is no AltGr there: no warning.
+    startRecording();
+    down(Qt::Key_Alt, 64);
+    up(Qt::Key_Alt, 64);
+    EXPECT_EQ(desktopSettings.shortcut().modifiers, ModifierKeys::leftAlt);
+    EXPECT_FALSE(recorder->hint()->isVisible());
+}
+
 TEST_F(ShortcutRecorderTest, AKeyWithModifiersIsRecordedOnThePress)
 {
     startRecording();
