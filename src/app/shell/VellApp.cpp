@@ -9,6 +9,7 @@
 #include "storage/DesktopSettings.h"
 
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, std::unique_ptr<SecretStore> secrets,
                  VellAppOptions options, QObject* parent)
@@ -45,6 +46,13 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
             VellLog::app().info(QStringLiteral("tray icon shown"));
         else
             VellLog::app().info(QStringLiteral("no system tray yet; the icon appears when one starts"));
+        // A desktop may bring its tray up a little after the programs it starts.
+        QTimer::singleShot(m_options.trayGrace, this, [this] {
+            if (m_options.trayAvailable())
+                return;
+            VellLog::app().info(QStringLiteral("no system tray; opening the settings window"));
+            m_windows->showSettings();
+        });
     }
 
     connect(m_updater.get(), &Updater::failed, this,

@@ -7,7 +7,9 @@
 #include "storage/KeyStore.h"
 
 #include <QObject>
+#include <QSystemTrayIcon>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,6 +35,9 @@ struct VellAppOptions
     Updater::Opener openUrl = Updater::desktopOpener();
     LaunchCheckTimings launchCheck;
     bool showTrayIcon = true;
+    // Without a tray after this long, the settings window opens, so Vell can be reached at all.
+    std::chrono::milliseconds trayGrace{5000};
+    std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 };
 
 // The application: creates, in order, the updater, then (after asking older

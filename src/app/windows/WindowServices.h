@@ -5,6 +5,7 @@
 #include "storage/DebugLogFile.h"
 
 #include <QDesktopServices>
+#include <QSystemTrayIcon>
 #include <QUrl>
 
 #include <chrono>
@@ -33,4 +34,7 @@ struct WindowServices
     // Opens a web page, a settings address or a folder; false when nothing could.
     std::function<bool(const QUrl&)> openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     QString debugLogFolder = DebugLogFile::defaultFolder();
+    // Whether the desktop shows Vell's tray icon; without it, the settings
+    // window says how to come back.
+    std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 };

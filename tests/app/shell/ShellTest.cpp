@@ -65,6 +65,32 @@ INSTANTIATE_TEST_SUITE_P(
                       LaunchCase{"CompleteLaterLaunch", "assemblyAI", true, true, true, true, "", true}),
     [](const ::testing::TestParamInfo<LaunchCase>& info) { return std::string(info.param.name); });
 
+TEST_F(ShellFixture, WithoutATrayTheSettingsWindowIsTheWayIn)
+{
+    using namespace std::chrono_literals;
+    preferences.setValue(QStringLiteral("provider"), QStringLiteral("mock"));
+    preferences.setValue(QStringLiteral("macSetupDone"), true); // the launch check opens nothing
+    bool trayShown = false;
+    VellAppOptions chosen = options();
+    chosen.showTrayIcon = true;
+    chosen.trayGrace = 50ms;
+    chosen.trayAvailable = [&] { return trayShown; };
+    make(std::move(chosen));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return windows->opened.contains(u"settings"); }, 3000));
+    EXPECT_EQ(windows->opened, QStringList{u"settings"_qs});
+
+    // Where the tray comes up in time, nothing opens.
+    app.reset();
+    trayShown = true;
+    windows = nullptr;
+    chosen = options();
+    chosen.showTrayIcon = true;
+    chosen.trayGrace = 50ms;
+    chosen.trayAvailable = [&] { return trayShown; };
+    make(std::move(chosen));
+    EXPECT_FALSE(QTest::qWaitFor([&] { return !windows->opened.isEmpty(); }, 300));
+}
+
 TEST_F(ShellFixture, LaunchCheckWaitsForTheKeysBeforeJudgingThem)
 {
     preferences.setValue(QStringLiteral("provider"), QStringLiteral("soniox"));

@@ -43,8 +43,20 @@ TEST_P(VellProcessTest, InstallsTheTapAndQuitsCleanlyOnSignal)
 
 INSTANTIATE_TEST_SUITE_P(Signals, VellProcessTest, ::testing::Values(SIGTERM, SIGINT));
 
+// How many windows named `title` are shown on the screen.
+qsizetype visibleWindowsNamed(const QString& title)
+{
+    QProcess search;
+    search.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title});
+    search.waitForFinished(5000);
+    const QByteArray found = search.readAllStandardOutput().trimmed();
+    return found.isEmpty() ? 0 : found.split('\n').size();
+}
+
 // A second copy started in the same session takes over: the first one is
-// asked to quit, and leaves cleanly.
+// asked to quit, and leaves cleanly. This desktop has no tray, so each copy
+// opens its settings window: launching Vell again is the way back to it.
 TEST(VellCopiesTest, TheSecondCopyQuitsTheFirstAndKeepsRunning)
 {
     ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "run under tests/support/with-x11";
@@ -62,10 +74,15 @@ TEST(VellCopiesTest, TheSecondCopyQuitsTheFirstAndKeepsRunning)
         return vell.waitForStarted();
     };
 
+    const QString settingsTitle = QStringLiteral("^Vell Settings$");
     QProcess first;
     ASSERT_TRUE(launch(first, firstState));
     const qint64 firstPid = first.processId();
     ASSERT_TRUE(QTest::qWaitFor([&] { return logOf(firstState).contains("hotkey: Event tap installed\n"); }, 10000));
+    // No tray on this desktop: after a few seconds the settings window is the way in.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindowsNamed(settingsTitle) == 1; }, 15000))
+        << logOf(firstState).toStdString();
+    EXPECT_TRUE(logOf(firstState).contains("app: no system tray; opening the settings window\n"));
     QProcess second;
     ASSERT_TRUE(launch(second, secondState));
 
@@ -81,6 +98,9 @@ TEST(VellCopiesTest, TheSecondCopyQuitsTheFirstAndKeepsRunning)
         5000))
         << logOf(secondState).toStdString();
     EXPECT_EQ(second.state(), QProcess::Running);
+    // The new copy brings the window back.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return logOf(secondState).contains("opening the settings window"); }, 15000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return visibleWindowsNamed(settingsTitle) == 1; }, 5000));
 
     ::kill(pid_t(second.processId()), SIGTERM);
     ASSERT_TRUE(second.waitForFinished(10000));

@@ -67,6 +67,8 @@ protected:
         QFile::remove(Permissions::autostartPath());
     }
 
+    bool trayAvailable = true;
+
     WindowServices services()
     {
         WindowServices made{*controller, tap, microphone, clipboard, preferences, &keys};
@@ -76,6 +78,7 @@ protected:
             return opens;
         };
         made.debugLogFolder = dir.filePath(QStringLiteral("logs"));
+        made.trayAvailable = [this] { return trayAvailable; };
         return made;
     }
 

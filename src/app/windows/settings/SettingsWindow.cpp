@@ -1,6 +1,7 @@
 #include "app/windows/settings/SettingsWindow.h"
 
 #include "app/widgets/Symbols.h"
+#include "app/widgets/WindowStyle.h"
 #include "app/windows/consent/ConsentSheet.h"
 #include "app/windows/settings/CleanupTab.h"
 #include "app/windows/settings/DictionaryTab.h"
@@ -10,6 +11,7 @@
 #include "app/windows/settings/TranscriptionTab.h"
 #include "control/DictationController.h"
 
+#include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -21,6 +23,11 @@ SettingsWindow::SettingsWindow(const WindowServices& services, std::function<voi
     setWindowTitle(QStringLiteral("Vell Settings"));
 
     m_banner = new PermissionsBanner(m_permissions, *m_services.words, m_services.openUrl, this);
+    m_noTrayNote = WindowStyle::paragraph(
+        QStringLiteral("This desktop shows no tray icon for Vell. To come back here, launch Vell again from the "
+                       "applications menu."),
+        this);
+    m_noTrayNote->setVisible(!m_services.trayAvailable());
     m_tabs = new QTabWidget(this);
     m_general = new GeneralTab(m_services, std::move(openSetup));
     m_transcription = new TranscriptionTab(m_services);
@@ -39,6 +46,7 @@ SettingsWindow::SettingsWindow(const WindowServices& services, std::function<voi
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(10);
     layout->addWidget(m_banner);
+    layout->addWidget(m_noTrayNote);
     layout->addWidget(m_tabs, 1);
 
     connect(&m_services.controller, &DictationController::wantsConsentChanged, this,

@@ -3,6 +3,7 @@
 #include "app/windows/WindowServices.h"
 #include "app/windows/consent/ConsentSheet.h"
 
+#include <QLabel>
 #include <QPointer>
 #include <QWidget>
 
@@ -31,6 +32,8 @@ public:
 
     Permissions& permissions() { return m_permissions; }
     PermissionsBanner* banner() const { return m_banner; }
+    // Says how to come back where the desktop has no tray; hidden otherwise.
+    QLabel* noTrayNote() const { return m_noTrayNote; }
     QTabWidget* tabs() const { return m_tabs; }
     GeneralTab* general() const { return m_general; }
     TranscriptionTab* transcription() const { return m_transcription; }
@@ -50,6 +53,7 @@ private:
     WindowServices m_services;
     Permissions m_permissions;
     PermissionsBanner* m_banner;
+    QLabel* m_noTrayNote;
     QTabWidget* m_tabs;
     GeneralTab* m_general;
     TranscriptionTab* m_transcription;

@@ -138,6 +138,15 @@ TEST_F(SettingsWindowTest, TheBannerShowsWhatIsMissingUntilItIsGranted)
     EXPECT_FALSE(banner->showsKeyboardAccess());
 }
 
+TEST_F(SettingsWindowTest, WithoutATrayItSaysHowToComeBack)
+{
+    EXPECT_FALSE(open().noTrayNote()->isVisible());
+    trayAvailable = false;
+    QLabel* note = open().noTrayNote();
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().contains(u"launch Vell again from the applications menu"));
+}
+
 TEST_F(SettingsWindowTest, AnUnpluggedMicrophoneStaysChosenAsNotConnected)
 {
     desktopSettings.setInputDeviceUID(u"usb-headset"_qs);
