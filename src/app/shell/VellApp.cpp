@@ -47,12 +47,7 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
         else
             VellLog::app().info(QStringLiteral("no system tray yet; the icon appears when one starts"));
         // A desktop may bring its tray up a little after the programs it starts.
-        QTimer::singleShot(m_options.trayGrace, this, [this] {
-            if (m_options.trayAvailable())
-                return;
-            VellLog::app().info(QStringLiteral("no system tray; opening the settings window"));
-            m_windows->showSettings();
-        });
+        QTimer::singleShot(m_options.trayGrace, this, &VellApp::openSettingsWithoutTray);
     }
 
     connect(m_updater.get(), &Updater::failed, this,
@@ -70,3 +65,17 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
 }
 
 VellApp::~VellApp() = default;
+
+void VellApp::openSettingsWithoutTray()
+{
+    if (m_options.trayAvailable())
+        return;
+    // Opened mid-dictation, the window would take the focus the text is meant for.
+    if (m_controller->state() != DictationState::idle) {
+        connect(m_controller.get(), &DictationController::stateChanged, this, &VellApp::openSettingsWithoutTray,
+                Qt::SingleShotConnection);
+        return;
+    }
+    VellLog::app().info(QStringLiteral("no system tray; opening the settings window"));
+    m_windows->showSettings();
+}

@@ -70,6 +70,9 @@ Q_SIGNALS:
     void quitRequested();
 
 private:
+    // Where the desktop shows no tray, the settings window is the way in.
+    void openSettingsWithoutTray();
+
     // In the order of creation, so they go in reverse: the windows before the
     // controller and stores they show.
     VellAppOptions m_options;

@@ -76,6 +76,11 @@ TEST_F(ShellFixture, WithoutATrayTheSettingsWindowIsTheWayIn)
     chosen.trayGrace = 50ms;
     chosen.trayAvailable = [&] { return trayShown; };
     make(std::move(chosen));
+    // Not in the middle of a dictation, whose text needs the focus where it is.
+    ASSERT_TRUE(app->controller().start());
+    EXPECT_FALSE(QTest::qWaitFor([&] { return !windows->opened.isEmpty(); }, 200));
+    app->controller().stop();
+    ASSERT_TRUE(waitForState(DictationState::idle));
     ASSERT_TRUE(QTest::qWaitFor([&] { return windows->opened.contains(u"settings"); }, 3000));
     EXPECT_EQ(windows->opened, QStringList{u"settings"_qs});
 
