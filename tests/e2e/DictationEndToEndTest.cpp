@@ -505,7 +505,8 @@ TEST_F(DictationEndToEndTest, OnAnAltGrLayoutAltGrTypesAndRightCtrlDictates)
     ASSERT_NO_FATAL_FAILURE(dictate(kFirstSentence, 0ms));
     ASSERT_TRUE(eventually([&] { return history().size() == 1; }, kSettleLimit)) << debugLog().toStdString();
     EXPECT_EQ(history().first().toObject().value(QStringLiteral("status")).toString().toStdString(), "pasted")
-        << "AltGr left an entry of its own";
+        << read(QStringLiteral("data/Vell/history.json")).toStdString() << "\n"
+        << debugLog().toStdString();
     EXPECT_TRUE(eventually([&] { return field.text() == u"@ "_qs + kFirstSentence; }, kSettleLimit))
         << field.text().toStdString();
 

@@ -1,6 +1,7 @@
 #include "app/shell/VellApp.h"
 
 #include "app/panel/HUDPanel.h"
+#include "app/shell/IdleWindowPresenter.h"
 #include "app/shell/PlaceholderWindows.h"
 #include "app/shell/RunningCopies.h"
 #include "app/tray/TrayItem.h"
@@ -37,6 +38,7 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
     m_hud = std::make_unique<HUDPanel>(*m_controller);
 
     m_windows = m_options.makeWindows ? m_options.makeWindows(*this) : std::make_unique<PlaceholderWindows>();
+    m_idleWindows = std::make_unique<IdleWindowPresenter>(*m_windows, *m_controller);
     m_trayItem = std::make_unique<TrayItem>(*m_controller, *m_windows, *m_updater, platform.clipboard,
                                             *m_options.controller.words);
     connect(m_trayItem.get(), &TrayItem::quitRequested, this, &VellApp::quitRequested, Qt::QueuedConnection);
@@ -60,7 +62,7 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
 
     m_launchCheck =
         std::make_unique<LaunchCheck>(*m_settings, *m_keys, platform.keyboardTap, platform.microphone, platform.audio,
-                                      platform.preferences, *m_windows, m_options.launchCheck);
+                                      platform.preferences, *m_idleWindows, m_options.launchCheck);
     m_launchCheck->schedule();
 }
 
@@ -70,12 +72,6 @@ void VellApp::openSettingsWithoutTray()
 {
     if (m_options.trayAvailable())
         return;
-    // Opened mid-dictation, the window would take the focus the text is meant for.
-    if (m_controller->state() != DictationState::idle) {
-        connect(m_controller.get(), &DictationController::stateChanged, this, &VellApp::openSettingsWithoutTray,
-                Qt::SingleShotConnection);
-        return;
-    }
     VellLog::app().info(QStringLiteral("no system tray; opening the settings window"));
-    m_windows->showSettings();
+    m_idleWindows->showSettings();
 }

@@ -85,6 +85,7 @@ private:
     std::unique_ptr<DictationController> m_controller;
     std::unique_ptr<HUDPanel> m_hud;
     std::unique_ptr<WindowPresenter> m_windows;
+    std::unique_ptr<WindowPresenter> m_idleWindows; // for the windows Vell opens by itself
     std::unique_ptr<TrayItem> m_trayItem;
     std::unique_ptr<LaunchCheck> m_launchCheck;
 };
