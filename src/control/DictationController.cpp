@@ -288,6 +288,7 @@ bool DictationController::start()
     }
 
     m_target = target;
+    m_inserter.prepare();
 
     auto audio = std::make_shared<AudioStream>();
     m_capture.setSink([audio](QByteArray chunk) { audio->push(std::move(chunk)); });

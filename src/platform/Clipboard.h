@@ -23,8 +23,14 @@ public:
 
     virtual ~Clipboard() = default;
 
-    // Everything the clipboard holds now, pseudo-types left out.
+    // Everything the clipboard holds now, pseudo-types left out. Another
+    // application answers for what it holds: one that does not answer in
+    // time contributes what it gave by then.
     virtual ClipboardContents snapshot() = 0;
+
+    // Starts reading the contents in the background, so that a snapshot taken
+    // a while later (when a dictation ends) finds them ready.
+    virtual void prefetch() {}
 
     // Replaces the contents with `contents`; empty contents leave the
     // clipboard empty. False when the clipboard could not be taken.

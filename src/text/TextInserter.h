@@ -68,6 +68,10 @@ public:
     // The application in front now; absent when there is none.
     std::optional<Target> captureTarget() const;
 
+    // Starts reading what the clipboard holds, so that the insertion at the
+    // end of a dictation need not wait for another application's answer.
+    void prepare() { m_clipboard.prefetch(); }
+
     // Pastes `text` into the application with process id `pid`, which must
     // still be in front. Returns without waiting for the restore.
     InsertOutcome insert(const QString& text, qint32 pid);

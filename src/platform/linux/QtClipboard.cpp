@@ -1,7 +1,12 @@
 #include "platform/linux/QtClipboard.h"
 
+#include "platform/linux/X11ClipboardReader.h"
+
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QMimeData>
+
+#include <thread>
 
 namespace {
 
@@ -17,12 +22,43 @@ QtClipboard::QtClipboard(QClipboard& clipboard, QClipboard::Mode mode, QObject* 
     : QObject(parent), m_clipboard(clipboard), m_mode(mode)
 {
     connect(&m_clipboard, &QClipboard::changed, this, [this](QClipboard::Mode changed) {
-        if (changed == m_mode)
-            ++m_changeCount;
+        if (changed != m_mode)
+            return;
+        ++m_changeCount;
+        if (m_prefetch)
+            prefetch(); // what was read is out of date
     });
 }
 
+void QtClipboard::prefetch()
+{
+    m_prefetch.reset();
+    if (owns())
+        return;
+    // Detached, so a read that is no longer wanted costs no wait; it ends by its deadline.
+    std::packaged_task<ClipboardContents()> read(
+        [selection = selectionName()] { return X11ClipboardReader::read(selection, {}); });
+    m_prefetch = Prefetch{m_changeCount, read.get_future()};
+    std::thread(std::move(read)).detach();
+}
+
 ClipboardContents QtClipboard::snapshot()
+{
+    std::optional<Prefetch> prefetched = std::exchange(m_prefetch, std::nullopt);
+    // Qt answers for this program's own contents; the reader would wait for an answer it cannot get.
+    if (owns())
+        return ownContents();
+    if (prefetched && prefetched->changeCount == m_changeCount)
+        return prefetched->contents.get(); // ready, or within its deadline
+    return X11ClipboardReader::read(selectionName(), {});
+}
+
+const char* QtClipboard::selectionName() const
+{
+    return m_mode == QClipboard::Selection ? "PRIMARY" : "CLIPBOARD";
+}
+
+ClipboardContents QtClipboard::ownContents() const
 {
     ClipboardContents contents;
     const QMimeData* data = m_clipboard.mimeData(m_mode);
@@ -45,10 +81,14 @@ bool QtClipboard::restore(const ClipboardContents& contents)
         return true;
     }
     auto* data = new QMimeData;
-    for (const auto& [type, bytes] : contents)
+    for (const auto& [type, bytes] : contents) {
         data->setData(type, bytes);
+        // Qt programs, this one too, look for text under its MIME type.
+        if (type == u"UTF8_STRING" && !data->hasFormat(QStringLiteral("text/plain")))
+            data->setData(QStringLiteral("text/plain"), bytes);
+    }
     m_clipboard.setMimeData(data, m_mode);
-    return owns();
+    return ownsForSure();
 }
 
 bool QtClipboard::setText(const QString& text, Visibility visibility)
@@ -58,10 +98,15 @@ bool QtClipboard::setText(const QString& text, Visibility visibility)
     if (visibility == Visibility::concealed)
         data->setData(QString::fromLatin1(kConcealedType), QByteArray(kConcealedValue));
     m_clipboard.setMimeData(data, m_mode);
-    return owns();
+    return ownsForSure();
 }
 
 bool QtClipboard::owns() const
 {
     return m_mode == QClipboard::Selection ? m_clipboard.ownsSelection() : m_clipboard.ownsClipboard();
+}
+
+bool QtClipboard::ownsForSure() const
+{
+    return owns() && X11ClipboardReader::isOwnedBy(selectionName(), QCoreApplication::applicationPid());
 }

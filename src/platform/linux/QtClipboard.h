@@ -5,11 +5,16 @@
 #include <QClipboard>
 #include <QObject>
 
+#include <future>
+#include <optional>
+
 // The clipboard, or the primary selection, through Qt Gui. Contents of
-// another application are read through Qt, which waits for that
-// application's answer with a time-out of its own; what this program writes
-// is served by Qt from the main event loop. The change count follows Qt's
-// change notices for that one mode.
+// another application are read by X11ClipboardReader, whose deadlines bound
+// the wait for an application that does not answer (Qt would wait five
+// seconds for each type); a prefetch reads them on a thread of its own, again
+// whenever they change, so the snapshot after a dictation finds them ready.
+// What this program writes is served by Qt from the main event loop. The
+// change count follows Qt's change notices for that one mode.
 class QtClipboard final : public QObject, public Clipboard
 {
     Q_OBJECT
@@ -23,14 +28,26 @@ public:
                          QObject* parent = nullptr);
 
     ClipboardContents snapshot() override;
+    void prefetch() override;
     bool restore(const ClipboardContents& contents) override;
     bool setText(const QString& text, Visibility visibility) override;
     quint64 changeCount() const override { return m_changeCount; }
 
 private:
+    struct Prefetch
+    {
+        quint64 changeCount = 0; // the contents it reads are those of this count
+        std::future<ClipboardContents> contents;
+    };
+
     bool owns() const;
+    // Also asks the server, which refuses a request older than the last owner's.
+    bool ownsForSure() const;
+    ClipboardContents ownContents() const;
+    const char* selectionName() const;
 
     QClipboard& m_clipboard;
     const QClipboard::Mode m_mode;
     quint64 m_changeCount = 0;
+    std::optional<Prefetch> m_prefetch;
 };

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QList>
 
-#include <xcb/res.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -78,9 +77,6 @@ bool X11Workspace::connectIfNeeded()
     m_probeWindow = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, m_probeWindow, m_connection->root(), -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
-    if (res && res->present)
-        std::free(xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), nullptr));
     return !m_connection->hasError();
 }
 
@@ -141,19 +137,7 @@ qint32 X11Workspace::pidOf(uint32_t window)
     if (const auto pid = cardinal(c, window, m_atoms->wmPid, XCB_ATOM_CARDINAL); pid && *pid > 0)
         return qint32(*pid);
     // The server knows the pid of every local client, also of those that do not publish it.
-    const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
-    if (!res || !res->present)
-        return 0;
-    const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    ReplyPtr<xcb_res_query_client_ids_reply_t> reply(
-        xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &query), nullptr), &std::free);
-    if (!reply)
-        return 0;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem; xcb_res_client_id_value_next(&it))
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-            xcb_res_client_id_value_value_length(it.data) >= 1)
-            return qint32(*xcb_res_client_id_value_value(it.data));
-    return 0;
+    return m_connection->clientPidOf(window);
 }
 
 std::optional<RunningApplication> X11Workspace::applicationOf(uint32_t window)

@@ -1,5 +1,6 @@
 #include "platform/linux/XcbConnection.h"
 
+#include <xcb/res.h>
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
@@ -72,4 +73,23 @@ std::bitset<256> XcbConnection::keysDown()
             if (keymap->keys[byte] & (1 << bit))
                 down.set(byte * 8 + bit);
     return down;
+}
+
+int32_t XcbConnection::clientPidOf(xcb_window_t window)
+{
+    const xcb_query_extension_reply_t* res = xcb_get_extension_data(m_connection, &xcb_res_id);
+    if (!res || !res->present)
+        return 0;
+    std::free(xcb_res_query_version_reply(m_connection, xcb_res_query_version(m_connection, 1, 2), nullptr));
+    const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    std::unique_ptr<xcb_res_query_client_ids_reply_t, decltype(&std::free)> reply(
+        xcb_res_query_client_ids_reply(m_connection, xcb_res_query_client_ids(m_connection, 1, &query), nullptr),
+        &std::free);
+    if (!reply)
+        return 0;
+    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem; xcb_res_client_id_value_next(&it))
+        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+            xcb_res_client_id_value_value_length(it.data) >= 1)
+            return int32_t(*xcb_res_client_id_value_value(it.data));
+    return 0;
 }

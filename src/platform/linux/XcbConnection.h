@@ -30,6 +30,10 @@ public:
     // Which X11 key codes are down right now.
     std::bitset<256> keysDown();
 
+    // The process of the local client that made `window`, as the server
+    // knows it; 0 when it cannot tell.
+    int32_t clientPidOf(xcb_window_t window);
+
 private:
     explicit XcbConnection(xcb_connection_t* connection, xcb_window_t root);
 

@@ -3,6 +3,7 @@
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/PostedKeystrokes.h"
 #include "platform/linux/QtClipboard.h"
+#include "platform/linux/X11ClipboardReader.h"
 #include "platform/linux/X11KeystrokePoster.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XcbConnection.h"
@@ -17,6 +18,7 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -375,6 +377,63 @@ TEST_F(TextInserterDesktopTest, XtermGetsTheTextThroughItsOwnPaste)
     EXPECT_EQ(file.readAll(), text.toUtf8());
     ASSERT_TRUE(checked.wait(5000));
     EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("earlier copy"));
+}
+
+TEST_F(TextInserterDesktopTest, TheReaderTakesTextAndALargeImageFromAnotherProgram)
+{
+    TextFieldProcess owner;
+    ASSERT_TRUE(isInFront(owner));
+    // Noise does not compress: the image comes over in pieces.
+    QImage noise(800, 800, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, QRandomGenerator::global()->generate());
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    noise.save(&buffer, "PNG");
+    owner.copy(QStringLiteral("copied text"), png);
+    ASSERT_TRUE(
+        clipboardBecomes(owner, [](const QJsonObject& seen) { return seen.value(u"imageWidth").toInt() == 800; }));
+
+    using namespace std::chrono_literals;
+    const ClipboardContents contents = X11ClipboardReader::read("CLIPBOARD", {.perType = 5s, .whole = 10s});
+    const auto find = [&](const QString& type) {
+        for (const auto& [name, data] : contents)
+            if (name == type)
+                return data;
+        return QByteArray();
+    };
+    EXPECT_EQ(find(QStringLiteral("UTF8_STRING")), QByteArray("copied text"));
+    const QImage image = QImage::fromData(find(QStringLiteral("image/png")), "PNG");
+    EXPECT_EQ(image.size(), noise.size());
+    EXPECT_EQ(image.convertToFormat(QImage::Format_RGB32), noise);
+}
+
+TEST_F(TextInserterDesktopTest, AClipboardOwnerThatNeverAnswersDelaysThePasteOnlyBriefly)
+{
+    TextFieldProcess field;
+    ASSERT_TRUE(isInFront(field));
+    // An owner that never answers: a connection that takes the clipboard and then reads nothing.
+    auto frozen = XcbConnection::open();
+    xcb_connection_t* c = frozen->get();
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, frozen->root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 9, "CLIPBOARD"), nullptr);
+    const quint64 before = clipboard.changeCount();
+    xcb_set_selection_owner(c, window, atom->atom, XCB_CURRENT_TIME);
+    free(atom);
+    xcb_flush(c);
+    // As in a running program, Qt hears of the new owner (and the server's time) first.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clipboard.changeCount() != before; }, 2000));
+
+    QElapsedTimer took;
+    took.start();
+    EXPECT_EQ(inserter.insert(QStringLiteral("landed anyway"), field.pid()), InsertOutcome{});
+    // The reader gives up within a third of a second; Qt alone would wait five seconds for each type.
+    EXPECT_LT(took.elapsed(), 2500);
+    EXPECT_TRUE(fieldReads(field, QStringLiteral("landed anyway")));
 }
 
 TEST_F(TextInserterDesktopTest, ChordIgnoresRightAltHeldThroughXTest)

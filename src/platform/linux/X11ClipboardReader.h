@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/Clipboard.h"
+
+#include <chrono>
+
+// Reads what another application holds on a selection (CLIPBOARD, PRIMARY) straight
+// from the X server, on a connection of its own, with a deadline for each
+// type and one for the whole read: an owner that does not answer costs at
+// most that, and what was read in time is kept. Large contents arrive in
+// pieces (INCR) within the same deadlines. Types are the selection's own
+// target names ("UTF8_STRING", "image/png"), pseudo-targets left out. Blocks
+// its caller, so it is meant for a thread of its own; it must never read a
+// selection that the calling program owns, since that program could not
+// answer while it waits.
+class X11ClipboardReader
+{
+public:
+    struct Limits
+    {
+        std::chrono::milliseconds perType{100};
+        std::chrono::milliseconds whole{300};
+    };
+
+    static ClipboardContents read(const char* selectionName, Limits limits);
+
+    // Whether the X server has given the selection to a client of process
+    // `pid`. Qt believes it owns a selection as soon as it has asked for it,
+    // even when the server refused.
+    static bool isOwnedBy(const char* selectionName, qint64 pid);
+};
