@@ -1,4 +1,5 @@
 #include "platform/linux/desktop/TextFieldProcess.h"
+#include "support/KeyboardLayout.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -475,15 +476,6 @@ TEST_F(DictationEndToEndTest, EscapeCancelsALatchedDictationAndReachesNoWindow)
     stopVell();
     expectNoDictatedWordInTheLog();
 }
-
-// Sets a keyboard layout on the server for one test, and the US one back after it.
-class KeyboardLayout
-{
-public:
-    explicit KeyboardLayout(const QString& name) { set(name); }
-    ~KeyboardLayout() { set(QStringLiteral("us")); }
-    static void set(const QString& name) { QProcess::execute(QStringLiteral("setxkbmap"), {name}); }
-};
 
 TEST_F(DictationEndToEndTest, OnAnAltGrLayoutAltGrTypesAndRightCtrlDictates)
 {

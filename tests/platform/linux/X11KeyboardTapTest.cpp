@@ -6,6 +6,7 @@
 #include "platform/linux/XcbConnection.h"
 #include "shortcut/HotkeyMonitor.h"
 #include "shortcut/StoredKeyCodes.h"
+#include "support/KeyboardLayout.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -316,15 +317,6 @@ TEST_F(X11KeyboardTapTest, ABlankKeyMakesAHeldAltNoLoneTapAndIsNotReported)
     EXPECT_FALSE(window.hasSymbol(presses[1])) << "key code " << presses[1];
 }
 
-// Sets a keyboard layout on the server for one test, and the US one back after it.
-class Layout
-{
-public:
-    explicit Layout(const QString& name) { set(name); }
-    ~Layout() { set(QStringLiteral("us")); }
-    static void set(const QString& name) { QProcess::execute(QStringLiteral("setxkbmap"), {name}); }
-};
-
 TEST_F(X11KeyboardTapTest, AltGrLayoutsAreToldApartAndTheirChangesNoticed)
 {
     ASSERT_TRUE(installRecording());
@@ -332,7 +324,7 @@ TEST_F(X11KeyboardTapTest, AltGrLayoutsAreToldApartAndTheirChangesNoticed)
 
     QSignalSpy changes(&tap, &KeyboardTap::layoutChanged);
     {
-        const Layout german(QStringLiteral("de"));
+        const KeyboardLayout german(QStringLiteral("de"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !changes.isEmpty(); }, 5000));
         EXPECT_EQ(tap.typingModifiers(), ModifierKeys::rightAlt); // AltGr types "@" and friends
         changes.clear();
