@@ -41,6 +41,9 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
 {
     m_checkpoint.recover(m_history);
     m_history.prune(m_settings.historyRetention(), QDateTime::currentDateTimeUtc());
+    // A shorter retention applies at once: "Don't keep" leaves nothing behind.
+    connect(&m_settings, &AppSettings::historyRetentionChanged, this,
+            [this](HistoryRetention retention) { m_history.prune(retention, QDateTime::currentDateTimeUtc()); });
 
     NetworkStatus::shared();
 

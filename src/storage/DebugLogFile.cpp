@@ -1,5 +1,7 @@
 #include "storage/DebugLogFile.h"
 
+#include "storage/PrivateFiles.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,8 @@
 #include <cerrno>
 
 namespace {
+
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 QString processName()
 {
@@ -36,8 +40,13 @@ QString DebugLogFile::defaultFolder()
 
 DebugLogFile::DebugLogFile(const QString& folder, const QString& processName) : m_process(processName)
 {
-    if (!folder.isEmpty() && QDir().mkpath(folder) && QFileInfo(folder).isDir())
+    // Only the user may read it: it names apps, services and devices.
+    if (!folder.isEmpty() && PrivateFiles::ensureFolder(folder) && QFileInfo(folder).isDir()) {
         m_path = QDir(folder).filePath(QStringLiteral("debug.log"));
+        for (const QString& path : {*m_path, previousPath()})
+            if (QFile::exists(path)) // written by an older version, readable by all
+                QFile::setPermissions(path, kOwnerOnly);
+    }
     m_writer = std::thread([this] { run(); });
 }
 
@@ -113,7 +122,6 @@ void DebugLogFile::append(const QByteArray& line)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
     if (created)
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                            QFileDevice::ReadOther);
+        file.setPermissions(kOwnerOnly);
     file.write(line);
 }

@@ -11,6 +11,22 @@
 
 namespace {
 
+QString kindOf(const ResilientTranscriber::AttemptFailure& failure)
+{
+    const auto* error = std::get_if<TranscriptionError>(&failure);
+    if (!error)
+        return QStringLiteral("no connection within the time limit");
+    switch (error->kind) {
+    case TranscriptionError::Kind::provider:
+        return QStringLiteral("service error");
+    case TranscriptionError::Kind::network:
+        return QStringLiteral("network error");
+    case TranscriptionError::Kind::connectionLost:
+        return QStringLiteral("connection lost");
+    }
+    return {};
+}
+
 bool isProviderError(const ResilientTranscriber::AttemptFailure& failure)
 {
     const auto* error = std::get_if<TranscriptionError>(&failure);
@@ -137,7 +153,8 @@ private:
             return;
         }
 
-        m_log.info(m_providerName + QStringLiteral(" connection lost (") + ResilientTranscriber::description(failure) +
+        // The kind only: a service's own text may quote what was said.
+        m_log.info(m_providerName + QStringLiteral(" connection lost (") + kindOf(failure) +
                    QStringLiteral("); reconnecting, attempt ") + QString::number(index + 1));
         m_failures = index + 1;
         m_reconnecting = true;
@@ -194,13 +211,6 @@ TranscriptionError ResilientTranscriber::giveUpError(const AttemptFailure& failu
                                            QStringLiteral(". What you said after it dropped wasn't transcribed."));
     return TranscriptionError::network(QStringLiteral("Couldn't connect to ") + providerName + QStringLiteral(": ") +
                                        error.description());
-}
-
-QString ResilientTranscriber::description(const AttemptFailure& failure)
-{
-    if (const auto* error = std::get_if<TranscriptionError>(&failure))
-        return error->description();
-    return QStringLiteral("no connection within the time limit");
 }
 
 std::unique_ptr<TranscriptionSession> ResilientTranscriber::transcribe(std::shared_ptr<AudioStream> audio,

@@ -66,8 +66,6 @@ public:
     // The error a dictation ends with when reconnecting stops after `failure`.
     static TranscriptionError giveUpError(const AttemptFailure& failure, bool wasConnected,
                                           const QString& providerName);
-    // For the log; never user text.
-    static QString description(const AttemptFailure& failure);
 
     std::unique_ptr<TranscriptionSession> transcribe(std::shared_ptr<AudioStream> audio,
                                                      const TranscriberConfig& config) override;

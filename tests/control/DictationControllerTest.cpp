@@ -346,6 +346,24 @@ TEST_F(ControllerTest, SwitchingAppsLeavesTheTextOnTheClipboard)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->notice().text(); }, 1000));
 }
 
+TEST_F(ControllerTest, ChoosingNotToKeepHistoryDeletesItAtOnce)
+{
+    make();
+    for (const QString& text : {u"one"_qs, u"two"_qs, u"three"_qs})
+        history.add({.id = QUuid::createUuid(), .date = QDateTime::currentDateTimeUtc(), .text = text});
+    ASSERT_EQ(history.entries().size(), 3);
+
+    settings.setHistoryRetention(HistoryRetention::never);
+    EXPECT_TRUE(history.entries().isEmpty());
+    QFile file(dir.filePath(QStringLiteral("history.json")));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            file.close();
+            return file.open(QIODevice::ReadOnly) && !file.readAll().contains("two");
+        },
+        1000));
+}
+
 TEST_F(ControllerTest, TheDefaultShortcutFollowsTheLayout)
 {
     tap.typing = ModifierKeys::rightAlt;

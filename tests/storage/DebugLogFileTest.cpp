@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -48,6 +49,32 @@ TEST_F(DebugLogFileTest, WritesInfoAndErrorLinesButNeverDebug)
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" vell dictation: Started")));
     EXPECT_TRUE(stamp.match(lines[1]).hasMatch());
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" vell dictation: ERROR Microphone gone")));
+}
+
+TEST_F(DebugLogFileTest, OnlyTheUserCanReadTheLogAlsoOneAnOlderVersionLeft)
+{
+    constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    constexpr QFileDevice::Permissions kFolderOwnerOnly = kOwnerOnly | QFileDevice::ExeOwner;
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, kFolderOwnerOnly | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const QString older = QDir(folder).filePath(QStringLiteral("debug.log"));
+    QFile file(older);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    QFile::setPermissions(older, kOwnerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+
+    {
+        DebugLogFile log(folder, QStringLiteral("vell"));
+        VellLog("dictation", &log).info(QStringLiteral("Started"));
+        log.flush();
+    }
+    // Qt reports the user's bits twice, as owner and as user.
+    const auto without = [](QFileDevice::Permissions permissions) {
+        return permissions & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    };
+    EXPECT_EQ(without(QFileInfo(folder).permissions()), kFolderOwnerOnly);
+    EXPECT_EQ(without(QFileInfo(older).permissions()), kOwnerOnly);
+    EXPECT_EQ(linesOf(older).size(), 1);
 }
 
 TEST_F(DebugLogFileTest, KeepsLinesWholeAndInOrderAcrossThreads)
