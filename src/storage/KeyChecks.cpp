@@ -2,6 +2,7 @@
 
 #include "storage/LoopbackHost.h"
 #include "storage/PreferenceValues.h"
+#include "storage/SendableKey.h"
 #include "storage/UrlFromEnvironment.h"
 
 #include <QHostAddress>
@@ -117,6 +118,11 @@ void KeyChecks::check(KeyService service, const QString& key)
     cancel(service);
     if (key.isEmpty()) {
         setState(service, State::unknown());
+        return;
+    }
+    if (!isSendableKey(key)) {
+        setState(service, State::failed(QStringLiteral("The key contains a line break or another control "
+                                                       "character. Paste it again as one line.")));
         return;
     }
     const QUrl base = m_endpoints.base(service);

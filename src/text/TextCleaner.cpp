@@ -1,6 +1,7 @@
 #include "text/TextCleaner.h"
 
 #include "storage/LoopbackHost.h"
+#include "storage/SendableKey.h"
 #include "storage/UrlFromEnvironment.h"
 #include "storage/VellLog.h"
 
@@ -28,10 +29,8 @@ std::optional<TextCleaner::CleanupError> refusal(const QUrl& endpoint, const QSt
     if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && isLoopbackHost(endpoint.host())))
         return CleanupError::insecureEndpoint(endpoint.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemovePath |
                                                                        QUrl::RemoveQuery | QUrl::RemoveFragment));
-    // A line break would end the header early and turn the rest of the key into headers of its own.
-    for (QChar c : apiKey)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return CleanupError::unsendableKey();
+    if (!isSendableKey(apiKey))
+        return CleanupError::unsendableKey();
     return std::nullopt;
 }
 

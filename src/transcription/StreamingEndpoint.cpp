@@ -1,6 +1,7 @@
 #include "transcription/StreamingEndpoint.h"
 
 #include "storage/LoopbackHost.h"
+#include "storage/SendableKey.h"
 
 std::variant<QNetworkRequest, TranscriptionError> StreamingEndpoint::request(const QUrl& endpoint, const QString& path,
                                                                              const QByteArray& query,
@@ -15,11 +16,9 @@ std::variant<QNetworkRequest, TranscriptionError> StreamingEndpoint::request(con
         return TranscriptionError::network(
             QStringLiteral("Refusing to send the API key unencrypted to %1; the address must start with wss://.")
                 .arg(endpoint.host()));
-    // A line break would end the header early and turn the rest of the key into headers of its own.
-    for (QChar c : authorization)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return TranscriptionError::network(
-                QStringLiteral("The API key contains a line break or another control character."));
+    if (!isSendableKey(authorization))
+        return TranscriptionError::network(
+            QStringLiteral("The API key contains a line break or another control character."));
 
     QUrl url;
     url.setScheme(scheme);

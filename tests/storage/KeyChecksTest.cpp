@@ -247,6 +247,21 @@ TEST_F(KeyChecksTest, AnEmptyKeySendsNothing)
     EXPECT_TRUE(remembered(KeyService::soniox).isEmpty());
 }
 
+TEST_F(KeyChecksTest, AKeyWithALineBreakIsNeverSent)
+{
+    // Sent as typed, the second line would arrive as a header of its own.
+    m_server.answerWith(200);
+    for (KeyService service : KeyServices::all()) {
+        m_checks->check(service, QStringLiteral("sk-1\r\nX-Injected: yes"));
+        const KeyChecks::State state = m_checks->states().value(service);
+        EXPECT_EQ(state.kind(), KeyChecks::State::Kind::failed);
+        EXPECT_TRUE(state.message().contains(u"line break")) << state.message().toStdString();
+    }
+    QSignalSpy received(&m_server, &ScriptedHttpServer::requestReceived);
+    EXPECT_FALSE(received.wait(200));
+    EXPECT_TRUE(m_server.requests().isEmpty());
+}
+
 TEST_F(KeyChecksTest, TheNewestOfTwoOverlappingChecksWins)
 {
     const QString older = QStringLiteral("sk-older-key");
