@@ -475,6 +475,10 @@ void DictationController::finish(Ending ending, const std::optional<DictationPro
     m_micFailure.reset();
     if (isActive())
         endAudio();
+    // Whatever comes next (cleanup, the paste) happens with the microphone off.
+    setReconnecting(false);
+    if (m_state != State::idle)
+        setState(State::finishing);
     m_flushTimer.stop();
     dropTranscription();
     m_latched = false;

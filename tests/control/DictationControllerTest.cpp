@@ -303,6 +303,29 @@ TEST_F(ControllerTest, CleanedTextIsPastedAndTheRawTextKept)
     EXPECT_FALSE(controller->notice().text());
 }
 
+TEST_F(ControllerTest, AServiceThatGivesUpMidSentenceEndsTheListeningBeforeTheCleanup)
+{
+    settings.setAnthropicKey(u"sk-test"_qs);
+    settings.setCleanupEnabled(true);
+    cleanupServer.enqueue(LocalHttpServer::Reply::answer(
+        200, R"({"content":[{"type":"text","text":"Half a thought."}],"stop_reason":"end_turn"})",
+        {{"Content-Type", "application/json"}}));
+    make(true);
+    startListening();
+    script->say(TranscriptEvent::reconnecting());
+    script->say(TranscriptEvent::finalText(u"half a thought"_qs));
+    script->end(TranscriptionError::connectionLost()); // the user is still talking
+    ASSERT_TRUE(controller->isPolishing());
+    EXPECT_EQ(controller->state(), State::finishing); // not "Listening…"
+    EXPECT_FALSE(controller->isReconnecting());       // not "Reconnecting… keep talking"
+    EXPECT_TRUE(QTest::qWaitFor([&] { return audio.liveCount() == 0; }, 1000)) << "the microphone stays open";
+
+    controller->handle(Event::pressed); // a press during the cleanup stops nothing twice
+    controller->handle(Event::released);
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(onlyEntry()->text, u"Half a thought."_qs);
+}
+
 TEST_F(ControllerTest, AFailedCleanupPastesTheRawTranscriptAndSaysSo)
 {
     settings.setAnthropicKey(u"sk-test"_qs);
