@@ -2,12 +2,27 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
+
+constexpr char kSessionPath[] = "/org/freedesktop/login1/session/_3";
+
+// logind's manager as far as the watcher asks it: every process is in session 3.
+class FakeLogindManager : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public Q_SLOTS:
+    QDBusObjectPath GetSessionByPID(uint) { return QDBusObjectPath(QString::fromLatin1(kSessionPath)); }
+};
 
 // A second connection to the test's session bus plays logind and the
 // screensaver; the watcher listens with the session bus standing in for both.
@@ -19,6 +34,9 @@ protected:
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
         ASSERT_TRUE(services.isConnected());
         ASSERT_TRUE(services.registerService(QStringLiteral("org.freedesktop.login1")));
+        ASSERT_TRUE(services.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager,
+                                            QDBusConnection::ExportAllSlots));
+        events = std::make_unique<LogindSessionEvents>(QDBusConnection::sessionBus(), QDBusConnection::sessionBus());
     }
 
     void TearDown() override { QDBusConnection::disconnectFromBus(services.name()); }
@@ -46,18 +64,19 @@ protected:
     }
 
     QDBusConnection services = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("services"));
-    LogindSessionEvents events{QDBusConnection::sessionBus(), QDBusConnection::sessionBus()};
+    FakeLogindManager manager;
+    std::unique_ptr<LogindSessionEvents> events; // made once the fake logind is there
 };
 
 TEST_F(LogindSessionEventsTest, SleepAndWakeComeFromPrepareForSleep)
 {
-    QSignalSpy sleeping(&events, &SessionEvents::goingToSleep);
-    QSignalSpy woke(&events, &SessionEvents::wokeUp);
+    QSignalSpy sleeping(events.get(), &SessionEvents::goingToSleep);
+    QSignalSpy woke(events.get(), &SessionEvents::wokeUp);
     ASSERT_TRUE(emitUntilHeard(sleeping, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
                                {true}));
     // Signals from one sender arrive in order: once this lock is heard, every
     // sleep signal sent before it has been handled too.
-    QSignalSpy locked(&events, &SessionEvents::screenLocked);
+    QSignalSpy locked(events.get(), &SessionEvents::screenLocked);
     emitSignal("/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {true});
     ASSERT_TRUE(locked.wait(3000));
     ASSERT_TRUE(woke.isEmpty());
@@ -68,8 +87,8 @@ TEST_F(LogindSessionEventsTest, SleepAndWakeComeFromPrepareForSleep)
 
 TEST_F(LogindSessionEventsTest, LockAndUnlockComeFromEveryScreensaverAndFromLogind)
 {
-    QSignalSpy locked(&events, &SessionEvents::screenLocked);
-    QSignalSpy unlocked(&events, &SessionEvents::screenUnlocked);
+    QSignalSpy locked(events.get(), &SessionEvents::screenLocked);
+    QSignalSpy unlocked(events.get(), &SessionEvents::screenUnlocked);
 
     emitSignal("/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {true});
     ASSERT_TRUE(locked.wait(3000));
@@ -77,10 +96,29 @@ TEST_F(LogindSessionEventsTest, LockAndUnlockComeFromEveryScreensaverAndFromLogi
     ASSERT_TRUE(unlocked.wait(3000));
     EXPECT_EQ(unlocked.last().first().toString(), LogindSessionEvents::kScreenSaverSignal);
 
-    ASSERT_TRUE(
-        emitUntilHeard(unlocked, "/org/freedesktop/login1/session/auto", "org.freedesktop.login1.Session", "Unlock"));
+    // logind signals on the session's own path, never on the ".../auto" alias.
+    ASSERT_TRUE(emitUntilHeard(unlocked, kSessionPath, "org.freedesktop.login1.Session", "Unlock"));
     EXPECT_EQ(unlocked.last().first().toString(), LogindSessionEvents::kUnlockSignal);
     EXPECT_EQ(locked.count(), 1);
+    emitSignal(kSessionPath, "org.freedesktop.login1.Session", "Lock");
+    ASSERT_TRUE(locked.wait(3000));
+}
+
+TEST_F(LogindSessionEventsTest, AnotherUserTakingTheScreenCountsAsALock)
+{
+    QSignalSpy locked(events.get(), &SessionEvents::screenLocked);
+    QSignalSpy unlocked(events.get(), &SessionEvents::screenUnlocked);
+    const auto activeBecomes = [](bool active) {
+        return QVariantList{QStringLiteral("org.freedesktop.login1.Session"),
+                            QVariantMap{{QStringLiteral("Active"), active}}, QStringList()};
+    };
+    ASSERT_TRUE(emitUntilHeard(locked, kSessionPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                               activeBecomes(false)));
+    ASSERT_TRUE(emitUntilHeard(unlocked, kSessionPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                               activeBecomes(true)));
+    EXPECT_EQ(unlocked.last().first().toString(), LogindSessionEvents::kActiveSignal);
 }
 
 } // namespace
+
+#include "LogindSessionEventsTest.moc"
