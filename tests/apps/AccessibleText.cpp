@@ -15,6 +15,7 @@ using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds kCallTimeout = 2s;
 constexpr std::chrono::milliseconds kSearchLimit = 10s;
+constexpr gint kManyChildren = 200;
 
 struct Unref
 {
@@ -39,15 +40,25 @@ bool hasState(AtspiAccessible* object, AtspiStateType state)
     return states && atspi_state_set_contains(states.get(), state);
 }
 
+gint childCount(AtspiAccessible* object)
+{
+    GError* error = nullptr;
+    const gint count = atspi_accessible_get_child_count(object, &error);
+    g_clear_error(&error);
+    return count;
+}
+
 std::vector<Object> children(AtspiAccessible* object)
 {
     std::vector<Object> result;
     GError* error = nullptr;
-    const gint count = atspi_accessible_get_child_count(object, &error);
-    for (gint i = 0; !error && i < count; ++i)
+    const gint count = childCount(object);
+    // A child that cannot be had is skipped: its siblings may still answer.
+    for (gint i = 0; i < count; ++i) {
         if (Object child{atspi_accessible_get_child_at_index(object, i, &error)})
             result.push_back(std::move(child));
-    g_clear_error(&error);
+        g_clear_error(&error);
+    }
     return result;
 }
 
@@ -63,7 +74,11 @@ template <typename Predicate> Object find(Object application, Predicate matches)
         pending.pop_back();
         if (matches(object.get()))
             return object;
-        if (!hasState(object.get(), ATSPI_STATE_SHOWING) || hasState(object.get(), ATSPI_STATE_MANAGES_DESCENDANTS))
+        if (!hasState(object.get(), ATSPI_STATE_SHOWING))
+            continue;
+        // Lists that manage their descendants may be endless; but Qt marks
+        // whole windows so, and those must be searched.
+        if (hasState(object.get(), ATSPI_STATE_MANAGES_DESCENDANTS) && childCount(object.get()) > kManyChildren)
             continue;
         std::vector<Object> below = children(object.get());
         for (auto it = below.rbegin(); it != below.rend(); ++it)
@@ -84,7 +99,8 @@ Object applicationOf(qint64 pid)
         const guint owner = atspi_accessible_get_process_id(application.get(), &error);
         g_clear_error(&error);
         if (owner == guint(pid)) {
-            // States and children are cached; what a test waits for is a change.
+            // What a test waits for is a change: nothing is kept from the last look.
+            atspi_accessible_set_cache_mask(application.get(), ATSPI_CACHE_NONE);
             atspi_accessible_clear_cache(application.get());
             return std::move(application);
         }
