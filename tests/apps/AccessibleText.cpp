@@ -99,8 +99,7 @@ Object applicationOf(qint64 pid)
         const guint owner = atspi_accessible_get_process_id(application.get(), &error);
         g_clear_error(&error);
         if (owner == guint(pid)) {
-            // What a test waits for is a change: nothing is kept from the last look.
-            atspi_accessible_set_cache_mask(application.get(), ATSPI_CACHE_NONE);
+            // States and children are cached; what a test waits for is a change.
             atspi_accessible_clear_cache(application.get());
             return std::move(application);
         }
