@@ -5,7 +5,6 @@
 #include <QBuffer>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
