@@ -69,34 +69,79 @@ std::vector<Object> children(AtspiAccessible* object, const QDeadlineTimer& dead
     return result;
 }
 
-// The focused element below `application`, searched depth first through what is showing.
+std::unique_ptr<AtspiText, Unref> textOf(AtspiAccessible* object)
+{
+    return std::unique_ptr<AtspiText, Unref>(atspi_accessible_get_text_iface(object));
+}
+
+// Children a list that manages its descendants may have before it counts as
+// endless: such lists create them on demand. Documents are such lists too,
+// with a handful of paragraphs showing.
+constexpr gint kManyChildren = 200;
+
+// Parts of a window that never hold the text caret.
+bool holdsNoCaret(AtspiAccessible* object)
+{
+    Error error;
+    const AtspiRole role = atspi_accessible_get_role(object, error.out());
+    return !error.isSet() && (role == ATSPI_ROLE_MENU_BAR || role == ATSPI_ROLE_MENU || role == ATSPI_ROLE_TOOL_BAR ||
+                              role == ATSPI_ROLE_STATUS_BAR);
+}
+
+// Editable text with the caret inside it, past its start.
+bool hasCaretInside(AtspiAccessible* object)
+{
+    const auto text = textOf(object);
+    if (!text || !hasState(object, ATSPI_STATE_EDITABLE))
+        return false;
+    Error error;
+    return atspi_text_get_caret_offset(text.get(), error.out()) > 0 && !error.isSet();
+}
+
+// The focused text element below `application`, searched depth first through
+// what is showing. Where the focus is on a window that holds no text itself
+// (LibreOffice's paragraphs never take it), the editable text below it that
+// holds the caret stands in.
 Object focusedElement(Object application, const QDeadlineTimer& deadline)
 {
-    std::vector<Object> pending;
-    pending.push_back(std::move(application));
+    struct Pending
+    {
+        Object object;
+        bool belowFocus = false;
+    };
+    std::vector<Pending> pending;
+    pending.push_back({std::move(application)});
     bool isRoot = true;
     while (!pending.empty() && !deadline.hasExpired()) {
-        Object object = std::move(pending.back());
+        auto [object, belowFocus] = std::move(pending.back());
         pending.pop_back();
         if (!isRoot) {
-            if (hasState(object.get(), ATSPI_STATE_FOCUSED))
-                return object;
-            // Hidden parts cannot hold the focus; lists that manage their
-            // descendants create them on demand and can be endless.
-            if (!hasState(object.get(), ATSPI_STATE_SHOWING) || hasState(object.get(), ATSPI_STATE_MANAGES_DESCENDANTS))
+            const bool focused = hasState(object.get(), ATSPI_STATE_FOCUSED);
+            if (focused && textOf(object.get()))
+                return std::move(object);
+            if (belowFocus && hasCaretInside(object.get()))
+                return std::move(object);
+            belowFocus = belowFocus || focused;
+            // Hidden parts cannot hold the focus.
+            if (!hasState(object.get(), ATSPI_STATE_SHOWING) || holdsNoCaret(object.get()))
                 continue;
+            if (hasState(object.get(), ATSPI_STATE_MANAGES_DESCENDANTS)) {
+                Error error;
+                if (atspi_accessible_get_child_count(object.get(), error.out()) > kManyChildren || error.isSet())
+                    continue;
+            }
         }
         isRoot = false;
         std::vector<Object> below = children(object.get(), deadline);
         for (auto it = below.rbegin(); it != below.rend(); ++it)
-            pending.push_back(std::move(*it));
+            pending.push_back({std::move(*it), belowFocus});
     }
     return nullptr;
 }
 
 std::optional<char32_t> characterBefore(AtspiAccessible* element)
 {
-    std::unique_ptr<AtspiText, Unref> text(atspi_accessible_get_text_iface(element));
+    const auto text = textOf(element);
     if (!text)
         return std::nullopt;
     Error error;
