@@ -244,6 +244,20 @@ TEST_F(TextInserterDesktopTest, APasswordFieldIsToldApartAndItsBulletsAreNoText)
     ASSERT_TRUE(isInFront(password));
     EXPECT_TRUE(QTest::qWaitFor([&] { return accessibility.isPasswordFieldFocused(password.pid()); }, 10000));
     EXPECT_EQ(accessibility.characterBeforeCaret(password.pid()), std::nullopt);
+
+    // A GTK one, as a password prompt shows it.
+    QProcess prompt;
+    prompt.start(QStringLiteral("zenity"), {QStringLiteral("--password")});
+    ASSERT_TRUE(prompt.waitForStarted());
+    const auto promptPid = qint32(prompt.processId());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto front = workspace.frontmostApplication();
+            return front && front->pid == promptPid;
+        },
+        10000))
+        << "the prompt never came to the front";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return accessibility.isPasswordFieldFocused(promptPid); }, 10000));
 }
 
 TEST_F(TextInserterDesktopTest, PreviousTextAndImageComeBackAfterTheDelay)
