@@ -80,8 +80,10 @@ std::optional<Shortcut> Shortcut::fromJson(const QByteArray& json)
     const QJsonObject object = document.object();
 
     Shortcut shortcut;
+    // Bits no key stands for would make a shortcut that never fires.
+    constexpr quint64 kKeyBits = 0x1FF;
     const auto modifiers = wholeNumber(object.value(QStringLiteral("modifiers")), 0xFFFFFFFF);
-    if (!modifiers)
+    if (!modifiers || (*modifiers & ~kKeyBits))
         return std::nullopt;
     shortcut.modifiers = ModifierKeys(quint32(*modifiers));
 
@@ -96,6 +98,9 @@ std::optional<Shortcut> Shortcut::fromJson(const QByteArray& json)
             return std::nullopt;
         shortcut.keyLabel = label.toString();
     }
+    // No key and no modifier would fire on every modifier release.
+    if (!shortcut.keyCode && shortcut.modifiers.isEmpty())
+        return std::nullopt;
     return shortcut;
 }
 

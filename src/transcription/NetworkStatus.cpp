@@ -22,14 +22,24 @@ void NetworkStatus::startMonitoring()
     }
     QNetworkInformation* information = QNetworkInformation::instance();
     VellLog::network().info(QStringLiteral("Network monitor: ") + information->backendName());
-    auto apply = [this](QNetworkInformation::Reachability reachability) {
-        if (reachability == QNetworkInformation::Reachability::Unknown)
-            update(std::nullopt);
-        else
-            update(reachability == QNetworkInformation::Reachability::Online);
-    };
+    auto apply = [this](QNetworkInformation::Reachability reachability) { update(fromReachability(reachability)); };
     connect(information, &QNetworkInformation::reachabilityChanged, this, apply);
     apply(information->reachability());
+}
+
+std::optional<bool> NetworkStatus::fromReachability(QNetworkInformation::Reachability reachability)
+{
+    switch (reachability) {
+    case QNetworkInformation::Reachability::Unknown:
+        return std::nullopt;
+    case QNetworkInformation::Reachability::Disconnected:
+        return false;
+    case QNetworkInformation::Reachability::Local:
+    case QNetworkInformation::Reachability::Site:
+    case QNetworkInformation::Reachability::Online:
+        return true;
+    }
+    return std::nullopt;
 }
 
 std::optional<bool> NetworkStatus::satisfied() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QNetworkInformation>
 #include <QObject>
 
 #include <mutex>
@@ -22,6 +23,11 @@ public:
 
     std::optional<bool> satisfied() const;
     void update(std::optional<bool> satisfied);
+
+    // Only a machine known to be disconnected is unsatisfied: a connectivity
+    // check that finds a captive portal or a local network only ("site",
+    // "local") may still reach the service, and a wrong refusal cannot be overridden.
+    static std::optional<bool> fromReachability(QNetworkInformation::Reachability reachability);
 
 Q_SIGNALS:
     void satisfiedChanged();

@@ -111,6 +111,11 @@ TEST(ShortcutJson, DecodesTheStoredForms)
     EXPECT_EQ(Shortcut::fromJson(R"({"keyLabel":7,"modifiers":8})"), std::nullopt);
     EXPECT_EQ(Shortcut::fromJson("not json"), std::nullopt);
     EXPECT_EQ(Shortcut::fromJson("[8]"), std::nullopt);
+    // Nothing to press, or bits no key stands for: the caller falls back to the default.
+    EXPECT_EQ(Shortcut::fromJson(R"({"modifiers":0})"), std::nullopt);
+    EXPECT_EQ(Shortcut::fromJson(R"({"modifiers":4104})"), std::nullopt);
+    EXPECT_EQ(Shortcut::fromJson(R"({"keyCode":96,"keyLabel":"F5","modifiers":0})"),
+              (Shortcut{96, QStringLiteral("F5"), ModifierKeys()}));
 }
 
 TEST(ShortcutJson, WritesOnlyWhatIsSetAndRoundTrips)

@@ -73,4 +73,14 @@ TEST(NetworkStatus, StartsUnknownAndSignalsOnlyChanges)
     EXPECT_EQ(changed.count(), 2);
 }
 
+TEST(NetworkStatus, OnlyAKnownDisconnectionRefuses)
+{
+    using Reachability = QNetworkInformation::Reachability;
+    EXPECT_EQ(NetworkStatus::fromReachability(Reachability::Disconnected), false);
+    EXPECT_EQ(NetworkStatus::fromReachability(Reachability::Unknown), std::nullopt);
+    // A captive portal or a failed connectivity check may still reach the service.
+    for (Reachability limited : {Reachability::Local, Reachability::Site, Reachability::Online})
+        EXPECT_EQ(NetworkStatus::fromReachability(limited), true);
+}
+
 } // namespace
