@@ -590,11 +590,12 @@ void DictationController::leaveOnClipboard(const QString& text, const QUuid& ent
     if (why.reason != PasteRefusal::Reason::noTarget)
         problems << why;
     m_history.setStatus(entryID, HistoryEntry::Status::notInserted, DictationProblemText::description(problems));
-    if (!m_platform.clipboard.setText(text, Clipboard::Visibility::normal))
+    const bool onClipboard = m_platform.clipboard.setText(text, Clipboard::Visibility::normal);
+    if (!onClipboard)
         logger().error(QStringLiteral("Couldn't put the dictation on the clipboard"));
     const std::optional<QString> appName = m_target ? m_target->appName : std::nullopt;
     m_unseenFailure =
         UnpastedDictation{text, appName, DictationProblemText::description(why), QDateTime::currentDateTimeUtc()};
     Q_EMIT unseenFailureChanged();
-    m_notice.show(NoticeMessage::onClipboard(why));
+    m_notice.show(onClipboard ? NoticeMessage::onClipboard(why) : NoticeMessage::inHistoryOnly(why));
 }

@@ -29,8 +29,8 @@ QString refusalText(StartRefusal refusal, TranscriptionProvider provider, const 
 // What the log says of a notice: its kind, never its words.
 QString logLine(const NoticeMessage& message)
 {
-    static const char* const kKinds[] = {"start refused",    "cancelled",   "problems",
-                                         "on the clipboard", "copy failed", "browser failed"};
+    static const char* const kKinds[] = {"start refused",   "cancelled",   "problems",      "on the clipboard",
+                                         "in history only", "copy failed", "browser failed"};
     static const char* const kRefusals[] = {"keyboard grabbed",       "password field", "missing key",
                                             "needs consent",          "offline",        "microphone off",
                                             "microphone undetermined"};
@@ -69,8 +69,8 @@ std::optional<QString> Notice::detail() const
 void Notice::show(NoticeMessage message)
 {
     VellLog::dictation().info(logLine(message));
-    const bool aboutClipboard = message.kind == NoticeMessage::Kind::onClipboard;
     m_message = std::move(message);
+    const bool aboutClipboard = isAboutClipboard();
     Q_EMIT changed();
     m_timer.start(aboutClipboard ? m_clipboardShowTime : m_showTime);
 }
@@ -95,6 +95,8 @@ QString Notice::text(const NoticeMessage& message, const PlatformVocabulary& wor
         return DictationProblemText::description(message.problems).value_or(QString());
     case NoticeMessage::Kind::onClipboard:
         return QStringLiteral("On the clipboard. Press %1 to paste.").arg(words.pasteChord);
+    case NoticeMessage::Kind::inHistoryOnly:
+        return QStringLiteral("Not pasted, and the clipboard couldn't take it. The text is in History.");
     case NoticeMessage::Kind::copyFailed:
         return QStringLiteral("Couldn't copy the dictation to the clipboard.");
     case NoticeMessage::Kind::browserFailed:
@@ -107,6 +109,7 @@ std::optional<QString> Notice::detail(const NoticeMessage& message)
 {
     switch (message.kind) {
     case NoticeMessage::Kind::onClipboard:
+    case NoticeMessage::Kind::inHistoryOnly:
         return DictationProblemText::description(message.problems);
     case NoticeMessage::Kind::browserFailed:
         return message.address;

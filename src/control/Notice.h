@@ -19,6 +19,7 @@ struct NoticeMessage
         cancelled,     // the dictation was cancelled and kept in history
         problems,      // `problems`: what went wrong while the text was still delivered
         onClipboard,   // `problems`: why the text was left on the clipboard
+        inHistoryOnly, // `problems`: why it was not pasted; the clipboard would not take it either
         copyFailed,    // a dictation could not be copied from the tray
         browserFailed, // `address` could not be opened in a browser
     };
@@ -35,6 +36,7 @@ struct NoticeMessage
     }
     static NoticeMessage withProblems(DictationProblems problems) { return {Kind::problems, {}, {}, problems, {}}; }
     static NoticeMessage onClipboard(const PasteRefusal& why) { return {Kind::onClipboard, {}, {}, {why}, {}}; }
+    static NoticeMessage inHistoryOnly(const PasteRefusal& why) { return {Kind::inHistoryOnly, {}, {}, {why}, {}}; }
     static NoticeMessage of(Kind kind) { return {kind, {}, {}, {}, {}}; }
     static NoticeMessage browserFailed(const QString& address) { return {Kind::browserFailed, {}, {}, {}, address}; }
 
@@ -58,7 +60,12 @@ public:
     std::optional<QString> text() const;
     // The smaller line under the headline, if any.
     std::optional<QString> detail() const;
-    bool isAboutClipboard() const { return m_message && m_message->kind == NoticeMessage::Kind::onClipboard; }
+    // Notices about where the text went stay longer.
+    bool isAboutClipboard() const
+    {
+        return m_message && (m_message->kind == NoticeMessage::Kind::onClipboard ||
+                             m_message->kind == NoticeMessage::Kind::inHistoryOnly);
+    }
 
     void show(NoticeMessage message);
     void clear();

@@ -436,6 +436,17 @@ TEST_F(ControllerTest, WithoutATargetTheTextGoesToTheClipboard)
     ASSERT_TRUE(waitForState(State::idle));
     EXPECT_EQ(controller->notice().detail(), u"There was no app to paste into."_qs);
     EXPECT_EQ(clipboard.text(), u"Nowhere to go."_qs);
+
+    // A clipboard that will not take it: the notice says where the text really is.
+    clipboard.refusesWrites = true;
+    startListening();
+    script->say(TranscriptEvent::finalText(u"Still nowhere."_qs));
+    controller->stop();
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(controller->notice().text(),
+              u"Not pasted, and the clipboard couldn't take it. The text is in History."_qs);
+    EXPECT_EQ(history.entries().first().text, u"Still nowhere."_qs);
 }
 
 TEST_F(ControllerTest, StartChecksRefuseWithOneNoticeInOrder)
