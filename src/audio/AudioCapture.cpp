@@ -75,9 +75,9 @@ AudioCapture::AudioCapture(AudioBackend& backend, Timings timings)
     });
     // Emitted on the main thread; the queue object makes them hop onto the queue.
     QObject::connect(&m_backend, &AudioBackend::inputsChanged, m_queue,
-                     [this] { serially([this] { onConfigurationChanged(); }); });
+                     [this] { serially([this] { onInputsChanged(); }); });
     QObject::connect(&m_backend, &AudioBackend::defaultInputChanged, m_queue,
-                     [this] { serially([this] { onConfigurationChanged(); }); });
+                     [this] { serially([this] { onInputsChanged(); }); });
 
     m_thread.setObjectName(QStringLiteral("org.brightfold.Vell.audio"));
     m_queue->moveToThread(&m_thread);
@@ -205,6 +205,7 @@ void AudioCapture::beginSetUp(SetUpPurpose purpose, QList<Completion> completion
     tearDown();
     m_setUp = SetUp{purpose, std::nullopt, std::move(completions)};
     m_setUp->device = selectInput();
+    m_recordedUid = recordedUid(m_setUp->device);
     if (!m_setUp->device) {
         const auto defaultInput = AudioInputList::defaultInputInfo(m_backend);
         logger().info(QStringLiteral("input: system default (%1)")
@@ -216,15 +217,27 @@ void AudioCapture::beginSetUp(SetUpPurpose purpose, QList<Completion> completion
 
 std::optional<AudioInputDevice> AudioCapture::selectInput()
 {
-    std::optional<AudioInputDevice> choice;
-    if (m_wantedUid) {
-        choice = AudioInputList::device(m_backend, *m_wantedUid);
-        if (!choice) {
-            logger().info(QStringLiteral("chosen input %1 not connected; using the default").arg(*m_wantedUid));
-            if (const auto current = handlers(); current->note)
-                current->note(QStringLiteral("The chosen mic isn't connected, so Vell is using the default one."));
-        }
+    if (m_wantedUid && !AudioInputList::device(m_backend, *m_wantedUid)) {
+        logger().info(QStringLiteral("chosen input %1 not connected; using the default").arg(*m_wantedUid));
+        if (const auto current = handlers(); current->note)
+            current->note(QStringLiteral("The chosen mic isn't connected, so Vell is using the default one."));
     }
+    return chooseInput();
+}
+
+std::optional<QString> AudioCapture::recordedUid(const std::optional<AudioInputDevice>& chosen) const
+{
+    if (chosen)
+        return chosen->uid;
+    const auto defaultInput = AudioInputList::defaultInputInfo(m_backend);
+    return defaultInput ? std::optional<QString>(defaultInput->uid) : std::nullopt;
+}
+
+std::optional<AudioInputDevice> AudioCapture::chooseInput() const
+{
+    std::optional<AudioInputDevice> choice;
+    if (m_wantedUid)
+        choice = AudioInputList::device(m_backend, *m_wantedUid);
     if (!choice && m_wantedPreferBuiltIn) {
         const auto defaultInput = AudioInputList::defaultInputInfo(m_backend);
         if (defaultInput && !defaultInput->isBuiltIn)
@@ -332,6 +345,17 @@ void AudioCapture::onWatchdogTick()
     }
     logger().error(QStringLiteral("no audio for %1 ms while listening").arg(silence / 1000000));
     restart(QStringLiteral("no audio arriving"), SetUpPurpose::silenceRestart);
+}
+
+void AudioCapture::onInputsChanged()
+{
+    // Another microphone coming or going leaves the recording alone; only a
+    // change of the input it would use now restarts it.
+    if (m_wantsRunning && !m_setUp && recordedUid(chooseInput()) == m_recordedUid) {
+        logger().debug(QStringLiteral("inputs changed; the recorded one is unaffected"));
+        return;
+    }
+    onConfigurationChanged();
 }
 
 void AudioCapture::onConfigurationChanged()

@@ -114,12 +114,19 @@ private:
     void startProcedure(Completion completion, bool preferBuiltIn, const std::optional<QString>& uid);
     void stopProcedure();
     void beginSetUp(SetUpPurpose purpose, QList<Completion> completions);
+    // The input to record now: the chosen one, a built-in one where preferred,
+    // or none for the system default. selectInput() also tells the user when
+    // the chosen one is missing.
     std::optional<AudioInputDevice> selectInput();
+    std::optional<AudioInputDevice> chooseInput() const;
+    // What recording `chosen` records: its uid, or the default's.
+    std::optional<QString> recordedUid(const std::optional<AudioInputDevice>& chosen) const;
     void openStream(const std::optional<AudioInputDevice>& device);
     void onStreamEvent(quint64 generation, const AudioCaptureStream::Event& event);
     void succeedSetUp(const AudioCaptureStream::Event& event);
     void failSetUp(CaptureError error);
     void onWatchdogTick();
+    void onInputsChanged();
     void onConfigurationChanged();
     void restart(const QString& reason, SetUpPurpose purpose);
     void fail(CaptureError error);
@@ -156,4 +163,5 @@ private:
     std::deque<std::chrono::steady_clock::time_point> m_recentRestarts;
     bool m_wantedPreferBuiltIn = false;
     std::optional<QString> m_wantedUid;
+    std::optional<QString> m_recordedUid; // the input being recorded, or set up
 };
