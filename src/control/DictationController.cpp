@@ -91,7 +91,12 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
             return;
         logger().info(QStringLiteral("transcriber still busy after the flush limit; finishing with the text so far"));
         dropTranscription();
-        finish(Ending::stopped);
+        // An ending with nothing to show must still say why.
+        const bool nothingCame = m_committed.trimmed().isEmpty() && m_interim.trimmed().isEmpty();
+        finish(Ending::stopped, nothingCame
+                                    ? std::optional<DictationProblem>(TranscriptionError::network(
+                                          QStringLiteral("No text came back from the transcription service in time.")))
+                                    : std::nullopt);
     });
 }
 

@@ -248,6 +248,16 @@ TEST_F(ControllerTest, TheFlushLimitFinishesWithWhatArrivedIncludingTheInterim)
     EXPECT_EQ(entry->status, HistoryEntry::Status::pasted);
 }
 
+TEST_F(ControllerTest, AServiceThatNeverAnswersEndsWithANotice)
+{
+    make(true);
+    startListening();
+    controller->stop(); // a short dictation; the service has said nothing at all
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(controller->notice().text(), u"No text came back from the transcription service in time."_qs);
+    EXPECT_TRUE(history.entries().isEmpty());
+}
+
 TEST_F(ControllerTest, ATranscriberErrorStillDeliversTheTextAndSaysWhy)
 {
     make(true);
