@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QList>
 
-
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -57,6 +56,9 @@ struct X11Workspace::Atoms
     xcb_atom_t wmPid;
     xcb_atom_t wmName;
     xcb_atom_t utf8String;
+    xcb_atom_t windowType;
+    xcb_atom_t desktopType;
+    xcb_atom_t dockType;
 };
 
 X11Workspace::X11Workspace() = default;
@@ -71,9 +73,10 @@ bool X11Workspace::connectIfNeeded()
     if (!m_connection)
         return false;
     xcb_connection_t* c = m_connection->get();
-    m_atoms =
-        std::make_unique<Atoms>(Atoms{intern(c, "_NET_SUPPORTING_WM_CHECK"), intern(c, "_NET_ACTIVE_WINDOW"),
-                                      intern(c, "_NET_WM_PID"), intern(c, "_NET_WM_NAME"), intern(c, "UTF8_STRING")});
+    m_atoms = std::make_unique<Atoms>(
+        Atoms{intern(c, "_NET_SUPPORTING_WM_CHECK"), intern(c, "_NET_ACTIVE_WINDOW"), intern(c, "_NET_WM_PID"),
+              intern(c, "_NET_WM_NAME"), intern(c, "UTF8_STRING"), intern(c, "_NET_WM_WINDOW_TYPE"),
+              intern(c, "_NET_WM_WINDOW_TYPE_DESKTOP"), intern(c, "_NET_WM_WINDOW_TYPE_DOCK")});
     m_probeWindow = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, m_probeWindow, m_connection->root(), -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
@@ -168,9 +171,25 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication()
     if (!connectIfNeeded())
         return std::nullopt;
     const std::optional<uint32_t> window = activeWindow();
-    if (!window)
+    if (!window || isDesktopShell(*window))
         return std::nullopt;
     return applicationOf(*window);
+}
+
+bool X11Workspace::isDesktopShell(uint32_t window)
+{
+    // The desktop and the panels take no paste.
+    xcb_connection_t* c = m_connection->get();
+    if (const std::optional<QByteArray> types = property(c, window, m_atoms->windowType, XCB_ATOM_ATOM)) {
+        const auto* atoms = reinterpret_cast<const xcb_atom_t*>(types->constData());
+        for (qsizetype i = 0; i < types->size() / qsizetype(sizeof(xcb_atom_t)); ++i)
+            if (atoms[i] == m_atoms->desktopType || atoms[i] == m_atoms->dockType)
+                return true;
+    }
+    // Nor do the window manager's own windows, which have the focus while no application has.
+    const auto check = cardinal(c, m_connection->root(), m_atoms->supportingWmCheck, XCB_ATOM_WINDOW);
+    const qint32 managerPid = check ? m_connection->clientPidOf(*check) : 0;
+    return managerPid != 0 && m_connection->clientPidOf(window) == managerPid;
 }
 
 std::optional<KeyboardGrab> X11Workspace::keyboardGrab()

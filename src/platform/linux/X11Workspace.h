@@ -34,6 +34,8 @@ private:
     std::optional<uint32_t> focusedClientWindow();
     std::optional<RunningApplication> applicationOf(uint32_t window);
     qint32 pidOf(uint32_t window);
+    // The desktop, a panel, or a window of the window manager itself.
+    bool isDesktopShell(uint32_t window);
 
     std::unique_ptr<XcbConnection> m_connection;
     std::unique_ptr<Atoms> m_atoms;

@@ -209,6 +209,43 @@ TEST_F(TextInserterDesktopTest, WindowWithoutPidPropertyIsFoundThroughTheServer)
     EXPECT_EQ(workspace.frontmostApplication()->pid, QCoreApplication::applicationPid());
 }
 
+TEST_F(TextInserterDesktopTest, TheDesktopItselfIsNoAppToPasteInto)
+{
+    // A desktop window (what file managers draw the icons on), focused.
+    auto x = XcbConnection::open();
+    xcb_connection_t* c = x->get();
+    const auto atom = [c](const char* name) {
+        auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply->atom;
+        free(reply);
+        return value;
+    };
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, x->root(), 0, 0, 300, 200, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    const char wmClass[] = "desk\0Desktop-icons";
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof wmClass,
+                        wmClass);
+    const xcb_atom_t desktop = atom("_NET_WM_WINDOW_TYPE_DESKTOP");
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &desktop);
+    xcb_map_window(c, window);
+    xcb_flush(c);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+            xcb_flush(c);
+            // The window manager calls it the active window, as it would an application's.
+            auto* active = xcb_get_property_reply(
+                c, xcb_get_property(c, 0, x->root(), atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1), nullptr);
+            const bool isActive = active && xcb_get_property_value_length(active) == 4 &&
+                                  *static_cast<xcb_window_t*>(xcb_get_property_value(active)) == window;
+            free(active);
+            return isActive;
+        },
+        5000));
+    EXPECT_EQ(workspace.frontmostApplication(), std::nullopt);
+}
+
 TEST_F(TextInserterDesktopTest, PastesWithTheSpaceTheCaretNeeds)
 {
     TextFieldProcess field;
