@@ -38,7 +38,10 @@ void HotkeyMonitor::setShortcut(const Shortcut& shortcut)
 
 void HotkeyMonitor::setPaused(bool paused)
 {
-    m_isPaused = paused;
+    if (paused)
+        ++m_pauses;
+    else if (m_pauses > 0)
+        --m_pauses;
     updateSwallowedKeys();
 }
 
@@ -98,7 +101,7 @@ void HotkeyMonitor::setInstalled(bool installed)
 void HotkeyMonitor::updateSwallowedKeys()
 {
     QList<SwallowedKey> keys;
-    if (!m_isPaused) {
+    if (!isPaused()) {
         if (m_shortcut.keyCode)
             keys.append({*m_shortcut.keyCode, Shortcut::kindsOf(m_shortcut.modifiers), false});
         if (m_capturesEscape)
@@ -109,7 +112,7 @@ void HotkeyMonitor::updateSwallowedKeys()
 
 bool HotkeyMonitor::handle(const KeyEvent& event)
 {
-    if (m_isPaused || event.isPosted)
+    if (isPaused() || event.isPosted)
         return false;
     switch (event.type) {
     case KeyEvent::Type::keyDown:

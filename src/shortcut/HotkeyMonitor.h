@@ -44,7 +44,10 @@ public:
     void setShortcut(const Shortcut& shortcut);
 
     // While paused every event passes untouched and nothing is reported.
-    bool isPaused() const { return m_isPaused; }
+    // Every pause needs its own resume: two shortcut recorders (setup and
+    // settings) may record at once, and the first to finish must not resume
+    // the monitor under the other.
+    bool isPaused() const { return m_pauses > 0; }
     void setPaused(bool paused);
 
     bool capturesEscape() const { return m_capturesEscape; }
@@ -79,7 +82,7 @@ private:
 
     bool m_isInstalled = false;
     Shortcut m_shortcut = Shortcut::defaultShortcut();
-    bool m_isPaused = false;
+    int m_pauses = 0;
     bool m_capturesEscape = false;
     std::function<void(Event)> m_onEvent = [](Event) {};
     bool m_observing = false;

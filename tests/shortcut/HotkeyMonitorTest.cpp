@@ -118,11 +118,16 @@ TEST_F(HotkeyMonitorTest, PausedOrPostedEventsAreNeitherReportedNorSwallowed)
     useSuperSpace();
     monitor.setCapturesEscape(true);
 
+    // Two recorders pause it; the first to finish leaves it paused for the other.
     monitor.setPaused(true);
+    monitor.setPaused(true);
+    monitor.setPaused(false);
+    EXPECT_TRUE(monitor.isPaused());
     EXPECT_TRUE(tap.swallowed.isEmpty());
     EXPECT_FALSE(tap.keyDown(StoredKeyCodes::space, ModifierKeys::rightSuper));
     EXPECT_FALSE(tap.keyDown(StoredKeyCodes::escape));
     monitor.setPaused(false);
+    EXPECT_FALSE(monitor.isPaused());
     EXPECT_EQ(tap.swallowed.size(), 2);
 
     EXPECT_FALSE(tap.keyDown(StoredKeyCodes::space, ModifierKeys::rightSuper, false, true));

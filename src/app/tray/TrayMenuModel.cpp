@@ -1,5 +1,6 @@
 #include "app/tray/TrayMenuModel.h"
 
+#include "app/widgets/ShownText.h"
 #include "control/DictationController.h"
 #include "storage/DesktopSettings.h"
 
@@ -60,7 +61,7 @@ QString TrayMenuModel::unpastedTitle(const UnpastedDictation& failure, const QLo
 QString TrayMenuModel::oneLine(const QString& text)
 {
     static const QRegularExpression breaks(QStringLiteral("\\s*[\\r\\n]+\\s*"));
-    return QString(text).replace(breaks, QStringLiteral(" ")).trimmed();
+    return shownPart(text).replace(breaks, QStringLiteral(" ")).trimmed();
 }
 
 bool TrayMenuModel::needsAttention(DictationController& controller)

@@ -1,5 +1,7 @@
 #include "app/tray/TrayMenuModel.h"
 
+#include "app/widgets/ShownText.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -117,14 +119,15 @@ TEST(TrayMenuModelTest, RecentDictationsOrAHintWhenThereAreNone)
 
     in.recent = entries(7);
     in.recent[1].text = QStringLiteral("two\nlines");
+    in.recent[3].text = QString(20'000'000, u'w'); // a runaway dictation: only its start is laid out
     in.copiedEntry = in.recent[2].id;
     rows = TrayMenuModel::rows(in);
     EXPECT_TRUE(ofKind(rows, Kind::hint).isEmpty());
     EXPECT_EQ(texts(ofKind(rows, Kind::heading)), QStringList{u"Recent"_qs});
     const QList<Row> recent = ofKind(rows, Kind::recent);
     ASSERT_EQ(recent.size(), 5);
-    EXPECT_EQ(texts(recent),
-              (QStringList{u"entry 0"_qs, u"two lines"_qs, u"entry 2"_qs, u"entry 3"_qs, u"entry 4"_qs}));
+    EXPECT_EQ(texts(recent), (QStringList{u"entry 0"_qs, u"two lines"_qs, u"entry 2"_qs,
+                                          QString(kShownCharacters, u'w'), u"entry 4"_qs}));
     for (int i = 0; i < recent.size(); ++i) {
         EXPECT_EQ(recent[i].entry, in.recent[i].id);
         EXPECT_EQ(recent[i].action, TrayMenuModel::Action::copyEntry);

@@ -1,5 +1,6 @@
 #include "app/windows/history/HistoryRowDelegate.h"
 
+#include "app/widgets/ShownText.h"
 #include "app/widgets/Symbols.h"
 #include "app/windows/history/HistoryModel.h"
 
@@ -28,7 +29,7 @@ QFont metaFont(const QFont& base)
 // The text broken into at most kMaximumLines lines of `width`, the last elided.
 QStringList lines(const QString& text, const QFont& font, int width)
 {
-    QString flattened = text;
+    QString flattened = shownPart(text);
     flattened.replace(u'\n', u' ');
     QTextLayout layout(flattened, font);
     QTextOption option;
