@@ -108,6 +108,27 @@ DictationController::~DictationController()
     m_capture.setFailure({});
     m_capture.setNote({});
     dropTranscription();
+    keepUnfinishedText();
+}
+
+void DictationController::keepUnfinishedText()
+{
+    // Quitting mid-dictation keeps what is on screen, also the words not yet
+    // final, which the checkpoint does not hold.
+    const QString text = TextInserter::joinFragment(m_interim, m_committed).trimmed();
+    if (m_state == State::idle || text.isEmpty() || m_settings.historyRetention() == HistoryRetention::never)
+        return;
+    HistoryEntry entry;
+    entry.id = QUuid::createUuid();
+    entry.date = m_listeningSince.value_or(QDateTime::currentDateTimeUtc());
+    entry.text = text;
+    entry.appName = m_target ? m_target->appName : std::nullopt;
+    entry.status = HistoryEntry::Status::notInserted;
+    entry.note = QString(SessionCheckpoint::kRecoveryNote);
+    m_history.add(entry);
+    if (!m_history.hasUnsavedChanges())
+        m_checkpoint.clear();
+    logger().info(QStringLiteral("quitting mid-dictation; kept %1 characters in history").arg(text.size()));
 }
 
 // --- Observable fields -------------------------------------------------------

@@ -176,6 +176,7 @@ private:
     void onCaptureStarted(const QUuid& sessionID, std::optional<AudioCapture::CaptureError> error);
     void onCaptureFailed(AudioCapture::CaptureError error);
     void keepModifierFromApp();
+    void keepUnfinishedText();
     void onSleepOrLock();
     void refuse(StartRefusal refusal, TranscriptionProvider provider);
 

@@ -248,6 +248,22 @@ TEST_F(ControllerTest, TheFlushLimitFinishesWithWhatArrivedIncludingTheInterim)
     EXPECT_EQ(entry->status, HistoryEntry::Status::pasted);
 }
 
+TEST_F(ControllerTest, QuittingMidDictationKeepsEveryWordOnScreen)
+{
+    make(true);
+    startListening();
+    script->say(TranscriptEvent::finalText(u"First sentence."_qs));
+    script->say(TranscriptEvent::interim(u"and the words not yet final"_qs));
+    controller.reset(); // the program quits
+
+    ASSERT_EQ(history.entries().size(), 1);
+    EXPECT_EQ(history.entries().first().text, u"First sentence. and the words not yet final"_qs);
+    EXPECT_EQ(history.entries().first().status, HistoryEntry::Status::notInserted);
+    // The next start recovers nothing a second time.
+    make(true);
+    EXPECT_EQ(history.entries().size(), 1);
+}
+
 TEST_F(ControllerTest, AServiceThatNeverAnswersEndsWithANotice)
 {
     make(true);
