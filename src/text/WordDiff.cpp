@@ -240,16 +240,11 @@ QStringList WordDiff::candidates() const
 QStringList WordDiff::suggestions(const QList<Pair>& pairs, const QStringList& vocabulary, const QStringList& dismissed,
                                   int minimumCount, int limit)
 {
-    if (limit <= 0)
-        return {};
+    return suggestions(fixedWordCounts(pairs), vocabulary, dismissed, minimumCount, limit);
+}
 
-    QSet<QString> known;
-    for (const QString& entry : vocabulary)
-        known.insert(canonical(entry).toLower());
-    QSet<QString> dismissedWords;
-    for (const QString& word : dismissed)
-        dismissedWords.insert(canonical(word));
-
+QHash<QString, int> WordDiff::fixedWordCounts(const QList<Pair>& pairs)
+{
     QHash<QString, int> counts;
     for (const Pair& pair : pairs) {
         if (canonical(pair.transcript) == canonical(pair.cleaned))
@@ -260,6 +255,21 @@ QStringList WordDiff::suggestions(const QList<Pair>& pairs, const QStringList& v
         for (const QString& word : once)
             ++counts[word];
     }
+    return counts;
+}
+
+QStringList WordDiff::suggestions(const QHash<QString, int>& counts, const QStringList& vocabulary,
+                                  const QStringList& dismissed, int minimumCount, int limit)
+{
+    if (limit <= 0)
+        return {};
+
+    QSet<QString> known;
+    for (const QString& entry : vocabulary)
+        known.insert(canonical(entry).toLower());
+    QSet<QString> dismissedWords;
+    for (const QString& word : dismissed)
+        dismissedWords.insert(canonical(word));
 
     QList<QPair<QString, int>> eligible;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it)

@@ -2,6 +2,7 @@
 
 #include "storage/HistoryEntry.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -63,6 +64,12 @@ public:
     // the dictionary (ignoring case) nor dismissed (exactly), most frequent
     // first, then in ascending order; at most `limit` of them.
     static QStringList suggestions(const QList<Pair>& pairs, const QStringList& vocabulary,
+                                   const QStringList& dismissed, int minimumCount = kMinimumDictations,
+                                   int limit = kMaximumSuggestions);
+    // The same in two steps: the costly count over the history (fine on any
+    // thread), and the cheap choice from it.
+    static QHash<QString, int> fixedWordCounts(const QList<Pair>& pairs);
+    static QStringList suggestions(const QHash<QString, int>& counts, const QStringList& vocabulary,
                                    const QStringList& dismissed, int minimumCount = kMinimumDictations,
                                    int limit = kMaximumSuggestions);
 

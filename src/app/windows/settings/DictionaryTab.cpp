@@ -5,10 +5,13 @@
 #include "storage/AppSettings.h"
 #include "text/WordDiff.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 DictionaryTab::DictionaryTab(const WindowServices& services, QWidget* parent) : QWidget(parent), m_services(services)
@@ -47,14 +50,32 @@ DictionaryTab::DictionaryTab(const WindowServices& services, QWidget* parent) : 
     connect(&settings, &AppSettings::dismissedSuggestionsChanged, this, &DictionaryTab::refreshSuggestions);
     connect(&m_services.controller.history(), &HistoryStore::entriesChanged, this, [this] {
         if (isVisible())
-            refreshSuggestions();
+            recount();
     });
 }
 
 void DictionaryTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    refreshSuggestions();
+    recount();
+}
+
+void DictionaryTab::recount()
+{
+    // Diffing every dictation takes long with a large history: off the UI
+    // thread, and only when the history or the tab's visibility changes,
+    // never on a keystroke.
+    const quint64 generation = ++m_countGeneration;
+    const QList<WordDiff::Pair> pairs = WordDiff::pairs(m_services.controller.history().entries());
+    QThreadPool::globalInstance()->start([pairs, generation, tab = QPointer<DictionaryTab>(this)] {
+        QHash<QString, int> counts = WordDiff::fixedWordCounts(pairs);
+        QMetaObject::invokeMethod(qApp, [tab, generation, counts = std::move(counts)] {
+            if (!tab || generation != tab->m_countGeneration)
+                return;
+            tab->m_counts = counts;
+            tab->refreshSuggestions();
+        });
+    });
 }
 
 void DictionaryTab::onEdited()
@@ -88,8 +109,7 @@ void DictionaryTab::dismiss(const QString& word)
 void DictionaryTab::refreshSuggestions()
 {
     const AppSettings& settings = m_services.controller.settings();
-    const QStringList found = WordDiff::suggestions(WordDiff::pairs(m_services.controller.history().entries()),
-                                                    settings.vocabulary(), settings.dismissedSuggestions());
+    const QStringList found = WordDiff::suggestions(m_counts, settings.vocabulary(), settings.dismissedSuggestions());
     if (found == m_suggestions && m_suggestionRows->count() == found.size())
         return;
     m_suggestions = found;

@@ -2,6 +2,7 @@
 
 #include "app/windows/WindowServices.h"
 
+#include <QHash>
 #include <QStringList>
 #include <QWidget>
 
@@ -33,6 +34,7 @@ protected:
 private:
     void onEdited();
     void onVocabularyChanged(const QStringList& vocabulary);
+    void recount();
     void refreshSuggestions();
 
     WindowServices m_services;
@@ -40,4 +42,6 @@ private:
     QWidget* m_suggestionsBox;
     QVBoxLayout* m_suggestionRows;
     QStringList m_suggestions;
+    QHash<QString, int> m_counts; // how many dictations fixed each word, from the last count
+    quint64 m_countGeneration = 0;
 };

@@ -183,6 +183,8 @@ TEST_F(SettingsWindowTest, SuggestionsFromHistoryCanBeAddedOrDismissed)
     DictionaryTab* dictionary = settingsWindow.dictionary();
     settingsWindow.tabs()->setCurrentWidget(dictionary);
     EXPECT_EQ(dictionary->editor()->toPlainText(), u"Kubernetes"_qs);
+    // Counted off the UI thread once the tab shows.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dictionary->suggestions().isEmpty(); }, 3000));
     ASSERT_EQ(dictionary->suggestions(), (QStringList{u"Anya"_qs, u"GitHub"_qs}));
 
     const auto button = [&](const QString& word, const QString& title) -> QPushButton* {
