@@ -1,6 +1,7 @@
 #include "AccessibleText.h"
 #include "AppProcess.h"
 #include "platform/linux/desktop/TextFieldProcess.h"
+#include "support/DesktopProbes.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -42,33 +43,8 @@ constexpr std::chrono::milliseconds kStartLimit = 60s;
 constexpr std::chrono::milliseconds kAppStartLimit = 90s;
 constexpr std::chrono::milliseconds kSettleLimit = 30s;
 
-// Polls, letting the event loop run in between; a gentle pace, as the checks
-// start helper programs or ask other processes.
-template <typename Predicate> bool eventually(Predicate predicate, std::chrono::milliseconds limit)
-{
-    QDeadlineTimer deadline(limit);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
-}
-
-// A helper program's standard output; absent when it failed.
-std::optional<QByteArray> run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(int(kSettleLimit.count()))) {
-        process.kill();
-        process.waitForFinished();
-        return std::nullopt;
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return process.readAllStandardOutput();
-}
+using DesktopProbes::eventually;
+using DesktopProbes::run;
 
 struct Window
 {
@@ -97,24 +73,10 @@ std::optional<Window> frontWindow()
     return Window{pid.captured(1).toLongLong(), wmClass.captured(1)};
 }
 
-QList<QByteArrayList> pactlRows(const QString& what)
-{
-    QList<QByteArrayList> rows;
-    const std::optional<QByteArray> listing = run(QStringLiteral("pactl"), {u"list"_qs, u"short"_qs, what});
-    if (listing)
-        for (const QByteArray& line : listing->split('\n'))
-            if (!line.isEmpty())
-                rows.append(line.split('\t'));
-    return rows;
-}
-
 bool isRecording()
 {
-    QByteArray index;
-    for (const QByteArrayList& row : pactlRows(QStringLiteral("sources")))
-        if (row.size() > 1 && row[1] == kMicrophone.toUtf8())
-            index = row[0];
-    for (const QByteArrayList& row : pactlRows(QStringLiteral("source-outputs")))
+    const QByteArray index = DesktopProbes::sourceIndex(kMicrophone);
+    for (const QByteArrayList& row : DesktopProbes::pactlRows(QStringLiteral("source-outputs")))
         if (!index.isEmpty() && row.size() > 1 && row[1] == index)
             return true;
     return false;

@@ -1,4 +1,5 @@
 #include "platform/linux/desktop/TextFieldProcess.h"
+#include "support/DesktopProbes.h"
 #include "support/KeyboardLayout.h"
 
 #include <QCoreApplication>
@@ -49,33 +50,9 @@ constexpr std::chrono::milliseconds kHoldMargin = 1500ms;
 constexpr std::chrono::milliseconds kStartLimit = 60s;
 constexpr std::chrono::milliseconds kSettleLimit = 30s;
 
-// Polls, letting the event loop run in between; a gentle pace, as the checks
-// start helper programs.
-template <typename Predicate> bool eventually(Predicate predicate, std::chrono::milliseconds limit)
-{
-    QDeadlineTimer deadline(limit);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
-}
-
-// A helper program's standard output; absent when it failed.
-std::optional<QByteArray> run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(int(std::chrono::milliseconds(kSettleLimit).count()))) {
-        process.kill();
-        process.waitForFinished();
-        return std::nullopt;
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return process.readAllStandardOutput();
-}
+using DesktopProbes::eventually;
+using DesktopProbes::pactlRows;
+using DesktopProbes::run;
 
 std::optional<qint64> frontmostPid()
 {
@@ -85,24 +62,10 @@ std::optional<qint64> frontmostPid()
     return ok ? std::optional(value) : std::nullopt;
 }
 
-QList<QByteArrayList> pactlRows(const QString& what)
-{
-    QList<QByteArrayList> rows;
-    const std::optional<QByteArray> listing = run(QStringLiteral("pactl"), {u"list"_qs, u"short"_qs, what});
-    if (listing)
-        for (const QByteArray& line : listing->split('\n'))
-            if (!line.isEmpty())
-                rows.append(line.split('\t'));
-    return rows;
-}
-
 // Sample formats of the client record streams on a source; only Vell records here.
 QStringList recordStreamsOn(const QString& source)
 {
-    QByteArray index;
-    for (const QByteArrayList& row : pactlRows(QStringLiteral("sources")))
-        if (row.size() > 1 && row[1] == source.toUtf8())
-            index = row[0];
+    const QByteArray index = DesktopProbes::sourceIndex(source);
     QStringList formats;
     for (const QByteArrayList& row : pactlRows(QStringLiteral("source-outputs")))
         if (!index.isEmpty() && row.size() > 4 && row[1] == index && row[3] == "protocol-native.c")
