@@ -38,12 +38,13 @@ vocabulary=Vell, Soniox, Brightfold
 )ini";
 
 // Newest first, as the history is kept.
-const QByteArray kHistory = R"([{"id":"0A1B2C3D-0000-4000-8000-000000000001","date":786286800,"text":"Noch ein Satz.",)"
-                            R"("status":"notInserted","note":"You switched to Terminal, so it wasn't pasted."},)"
-                            R"({"id":"6F1C2B8E-4F7A-4C1E-9B7D-1A2B3C4D5E6F","date":786283200.25,"text":"Ship the build on Friday.",)"
-                            R"("rawText":"ship the build on friday","appName":"Firefox","status":"pasted","seconds":3.5,)"
-                            R"("language":"en","provider":"soniox","cleanupModel":"haiku","cleanupSeconds":0.8,)"
-                            R"("inputName":"Blue Yeti","sessionID":"s-1"}])";
+const QByteArray kHistory =
+    R"([{"id":"0A1B2C3D-0000-4000-8000-000000000001","date":786286800,"text":"Noch ein Satz.",)"
+    R"("status":"notInserted","note":"You switched to Terminal, so it wasn't pasted."},)"
+    R"({"id":"6F1C2B8E-4F7A-4C1E-9B7D-1A2B3C4D5E6F","date":786283200.25,"text":"Ship the build on Friday.",)"
+    R"("rawText":"ship the build on friday","appName":"Firefox","status":"pasted","seconds":3.5,)"
+    R"("language":"en","provider":"soniox","cleanupModel":"haiku","cleanupSeconds":0.8,)"
+    R"("inputName":"Blue Yeti","sessionID":"s-1"}])";
 
 const QByteArray kUsage = R"([{"date":786283200.25,"words":5,"seconds":3.5},{"date":786286800,"words":3,"seconds":2}])";
 
