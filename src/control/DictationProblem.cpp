@@ -65,7 +65,6 @@ std::optional<QString> description(const DictationProblems& problems)
 
 QString kind(const DictationProblem& problem)
 {
-    static const char* const kTranscriptionKinds[] = {"service error", "network error", "connection lost"};
     static const char* const kPasteReasons[] = {"switched app", "keyboard grabbed", "paste failed", "no target"};
     return std::visit(
         Overloaded{
@@ -73,9 +72,7 @@ QString kind(const DictationProblem& problem)
                 return QStringLiteral("no transcriber for ") + TranscriptionProviders::rawValue(missing.provider);
             },
             [](const MicrophoneFailure& failure) { return description(failure); },
-            [](const TranscriptionError& error) {
-                return QStringLiteral("transcription: ") + QLatin1String(kTranscriptionKinds[int(error.kind)]);
-            },
+            [](const TranscriptionError& error) { return QStringLiteral("transcription: ") + error.kindName(); },
             [](const CleanupFailure& failure) {
                 if (const auto* error = std::get_if<TextCleaner::CleanupError>(&failure.failure))
                     return QStringLiteral("cleanup: error kind %1, HTTP status %2")

@@ -14,17 +14,7 @@ namespace {
 QString kindOf(const ResilientTranscriber::AttemptFailure& failure)
 {
     const auto* error = std::get_if<TranscriptionError>(&failure);
-    if (!error)
-        return QStringLiteral("no connection within the time limit");
-    switch (error->kind) {
-    case TranscriptionError::Kind::provider:
-        return QStringLiteral("service error");
-    case TranscriptionError::Kind::network:
-        return QStringLiteral("network error");
-    case TranscriptionError::Kind::connectionLost:
-        return QStringLiteral("connection lost");
-    }
-    return {};
+    return error ? error->kindName() : QStringLiteral("no connection within the time limit");
 }
 
 bool isProviderError(const ResilientTranscriber::AttemptFailure& failure)

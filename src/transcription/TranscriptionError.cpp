@@ -11,3 +11,16 @@ QString TranscriptionError::description() const
     }
     return message;
 }
+
+QString TranscriptionError::kindName() const
+{
+    switch (kind) {
+    case Kind::provider:
+        return QStringLiteral("service error");
+    case Kind::network:
+        return QStringLiteral("network error");
+    case Kind::connectionLost:
+        return QStringLiteral("connection lost");
+    }
+    return {};
+}

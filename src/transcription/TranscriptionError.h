@@ -21,6 +21,9 @@ struct TranscriptionError
 
     // The sentence shown to the user.
     QString description() const;
+    // What went wrong, for the log: never the service's own text, which may
+    // quote what was said.
+    QString kindName() const;
 
     bool operator==(const TranscriptionError&) const = default;
 };
