@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <optional>
 
@@ -20,13 +19,6 @@ using Event = Reply<xcb_generic_event_t>;
 constexpr const char* kPseudoTargets[] = {"TARGETS",   "MULTIPLE",         "TIMESTAMP",       "SAVE_TARGETS",
                                           "DELETE",    "INSERT_SELECTION", "INSERT_PROPERTY", "_GTK_SAVE_TARGETS",
                                           "ATOM_PAIR", "TARGET_SIZES"};
-
-xcb_atom_t intern(xcb_connection_t* c, const char* name)
-{
-    Reply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr), &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
 
 QByteArray atomName(xcb_connection_t* c, xcb_atom_t atom)
 {
@@ -62,8 +54,8 @@ public:
         const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_create_window(m_c, XCB_COPY_FROM_PARENT, m_window, x.root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
                           XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
-        m_property = intern(m_c, "VELL_CLIPBOARD");
-        m_incr = intern(m_c, "INCR");
+        m_property = x.atom("VELL_CLIPBOARD");
+        m_incr = x.atom("INCR");
     }
     ~Reader() { xcb_destroy_window(m_c, m_window); }
 
@@ -140,7 +132,7 @@ ClipboardContents X11ClipboardReader::read(const char* selectionName, Limits lim
     if (!x)
         return contents;
     xcb_connection_t* c = x->get();
-    const xcb_atom_t selection = intern(c, selectionName);
+    const xcb_atom_t selection = x->atom(selectionName);
     Reply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr), &std::free);
     if (!owner || owner->owner == XCB_NONE)
@@ -148,7 +140,7 @@ ClipboardContents X11ClipboardReader::read(const char* selectionName, Limits lim
 
     Reader reader(*x, selection);
     const auto deadlineForOne = [&] { return std::min(Clock::now() + limits.perType, end); };
-    const std::optional<QByteArray> targets = reader.convert(intern(c, "TARGETS"), deadlineForOne());
+    const std::optional<QByteArray> targets = reader.convert(x->atom("TARGETS"), deadlineForOne());
     if (!targets)
         return contents;
     const auto* atoms = reinterpret_cast<const xcb_atom_t*>(targets->constData());
@@ -171,7 +163,7 @@ bool X11ClipboardReader::isOwnedBy(const char* selectionName, qint64 pid)
         return false;
     xcb_connection_t* c = x->get();
     Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, intern(c, selectionName)), nullptr), &std::free);
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, x->atom(selectionName)), nullptr), &std::free);
     if (!owner || owner->owner == XCB_NONE)
         return false;
     const int32_t ownerPid = x->clientPidOf(owner->owner);

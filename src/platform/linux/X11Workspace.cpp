@@ -17,14 +17,6 @@ template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, decltype(&std:
 // Deeper than any real window tree; stops a walk up a broken one.
 constexpr int kMaxTreeDepth = 64;
 
-xcb_atom_t intern(xcb_connection_t* connection, const char* name)
-{
-    ReplyPtr<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name), nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
 // A property's bytes; absent when the window is gone or has no such property.
 std::optional<QByteArray> property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t name, xcb_atom_t type)
 {
@@ -74,9 +66,10 @@ bool X11Workspace::connectIfNeeded()
         return false;
     xcb_connection_t* c = m_connection->get();
     m_atoms = std::make_unique<Atoms>(
-        Atoms{intern(c, "_NET_SUPPORTING_WM_CHECK"), intern(c, "_NET_ACTIVE_WINDOW"), intern(c, "_NET_WM_PID"),
-              intern(c, "_NET_WM_NAME"), intern(c, "UTF8_STRING"), intern(c, "_NET_WM_WINDOW_TYPE"),
-              intern(c, "_NET_WM_WINDOW_TYPE_DESKTOP"), intern(c, "_NET_WM_WINDOW_TYPE_DOCK")});
+        Atoms{m_connection->atom("_NET_SUPPORTING_WM_CHECK"), m_connection->atom("_NET_ACTIVE_WINDOW"),
+              m_connection->atom("_NET_WM_PID"), m_connection->atom("_NET_WM_NAME"), m_connection->atom("UTF8_STRING"),
+              m_connection->atom("_NET_WM_WINDOW_TYPE"), m_connection->atom("_NET_WM_WINDOW_TYPE_DESKTOP"),
+              m_connection->atom("_NET_WM_WINDOW_TYPE_DOCK")});
     m_probeWindow = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, m_probeWindow, m_connection->root(), -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);

@@ -5,6 +5,7 @@
 #include <xcb/xtest.h>
 
 #include <cstdlib>
+#include <cstring>
 
 std::unique_ptr<XcbConnection> XcbConnection::open()
 {
@@ -92,4 +93,13 @@ int32_t XcbConnection::clientPidOf(xcb_window_t window)
             xcb_res_client_id_value_value_length(it.data) >= 1)
             return int32_t(*xcb_res_client_id_value_value(it.data));
     return 0;
+}
+
+xcb_atom_t XcbConnection::atom(const char* name)
+{
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+        xcb_intern_atom_reply(m_connection, xcb_intern_atom(m_connection, 0, uint16_t(std::strlen(name)), name),
+                              nullptr),
+        &std::free);
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }

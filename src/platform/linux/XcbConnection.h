@@ -23,6 +23,9 @@ public:
     int fileDescriptor() const;
     bool hasError() const;
 
+    // The atom named `name`, made if need be; XCB_ATOM_NONE when the server did not answer.
+    xcb_atom_t atom(const char* name);
+
     // The XInput major opcode when XInput 2.2 is there.
     std::optional<uint8_t> xinputOpcode();
     bool hasXTest();
