@@ -2,6 +2,7 @@
 
 #include "platform/linux/PostedKeystrokes.h"
 #include "platform/linux/X11KeyCodes.h"
+#include "platform/linux/X11Keymap.h"
 #include "platform/linux/XcbConnection.h"
 #include "storage/VellLog.h"
 
@@ -274,23 +275,12 @@ ModifierKeys X11KeyboardTap::typingModifiers() const
     const std::unique_ptr<XcbConnection> x = XcbConnection::open();
     if (!x || x->hasError())
         return {};
-    xcb_connection_t* c = x->get();
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    const uint8_t count = uint8_t(setup->max_keycode - setup->min_keycode + 1);
-    std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> mapping(
-        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr), &std::free);
-    if (!mapping)
-        return {};
-    const int perKey = mapping->keysyms_per_keycode;
-    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-    const int length = xcb_get_keyboard_mapping_keysyms_length(mapping.get());
+    const Keymap keymap = Keymap::read(x->get());
     ModifierKeys typing;
-    for (int i = 0; perKey > 0 && i < length / perKey; ++i) {
-        const std::optional<ModifierKeys> modifier = X11KeyCodes::modifierOf(uint8_t(setup->min_keycode + i));
-        if (modifier && std::any_of(keysyms + i * perKey, keysyms + (i + 1) * perKey, [](xcb_keysym_t keysym) {
-                return std::find(std::begin(kTypingKeysyms), std::end(kTypingKeysyms), keysym) !=
-                       std::end(kTypingKeysyms);
-            }))
+    for (int key = keymap.minKeyCode; key <= 255; ++key) {
+        const std::optional<ModifierKeys> modifier = X11KeyCodes::modifierOf(uint8_t(key));
+        if (modifier && std::any_of(std::begin(kTypingKeysyms), std::end(kTypingKeysyms),
+                                    [&](xcb_keysym_t keysym) { return keymap.types(uint8_t(key), keysym); }))
             typing |= *modifier;
     }
     return typing;
