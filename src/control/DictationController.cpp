@@ -118,17 +118,21 @@ void DictationController::keepUnfinishedText()
     const QString text = TextInserter::joinFragment(m_interim, m_committed).trimmed();
     if (m_state == State::idle || text.isEmpty() || m_settings.historyRetention() == HistoryRetention::never)
         return;
-    HistoryEntry entry;
-    entry.id = QUuid::createUuid();
-    entry.date = m_listeningSince.value_or(QDateTime::currentDateTimeUtc());
-    entry.text = text;
-    entry.appName = m_target ? m_target->appName : std::nullopt;
-    entry.status = HistoryEntry::Status::notInserted;
+    HistoryEntry entry = entryFor(text, m_listeningSince.value_or(QDateTime::currentDateTimeUtc()));
     entry.note = QString(SessionCheckpoint::kRecoveryNote);
     m_history.add(entry);
     if (!m_history.hasUnsavedChanges())
         m_checkpoint.clear();
     logger().info(QStringLiteral("quitting mid-dictation; kept %1 characters in history").arg(text.size()));
+}
+
+HistoryEntry DictationController::entryFor(const QString& text, const QDateTime& date) const
+{
+    return {.id = QUuid::createUuid(),
+            .date = date,
+            .text = text,
+            .appName = m_target ? m_target->appName : std::nullopt,
+            .status = HistoryEntry::Status::notInserted};
 }
 
 // --- Observable fields -------------------------------------------------------
@@ -409,13 +413,7 @@ void DictationController::handleTranscript(const TranscriptEvent& event)
         setInterim(QString());
         if (m_settings.historyRetention() == HistoryRetention::never)
             return;
-        HistoryEntry entry;
-        entry.id = QUuid::createUuid();
-        entry.date = m_listeningSince.value_or(QDateTime::currentDateTimeUtc());
-        entry.text = m_committed;
-        entry.appName = m_target ? m_target->appName : std::nullopt;
-        entry.status = HistoryEntry::Status::notInserted;
-        m_checkpoint.save(entry);
+        m_checkpoint.save(entryFor(m_committed, m_listeningSince.value_or(QDateTime::currentDateTimeUtc())));
         return;
     }
     case TranscriptEvent::Kind::language:
@@ -519,11 +517,7 @@ void DictationController::finish(Ending ending, const std::optional<DictationPro
         return;
     }
 
-    HistoryEntry entry;
-    entry.id = QUuid::createUuid();
-    entry.date = now;
-    entry.text = text;
-    entry.appName = m_target ? m_target->appName : std::nullopt;
+    HistoryEntry entry = entryFor(text, now);
 
     if (ending == Ending::cancelled) {
         resetToIdle();
@@ -537,7 +531,6 @@ void DictationController::finish(Ending ending, const std::optional<DictationPro
     if (m_listeningSince)
         m_usage.record(text, double(m_listeningSince->msecsTo(m_stoppedAt.value_or(now))) / 1000.0);
 
-    entry.status = HistoryEntry::Status::notInserted;
     entry.note = DictationProblemText::description(problems);
     m_history.add(entry);
 

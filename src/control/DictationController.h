@@ -177,6 +177,8 @@ private:
     void onCaptureFailed(AudioCapture::CaptureError error);
     void keepModifierFromApp();
     void keepUnfinishedText();
+    // A new, not yet pasted entry for this dictation's text.
+    HistoryEntry entryFor(const QString& text, const QDateTime& date) const;
     void onSleepOrLock();
     void refuse(StartRefusal refusal, TranscriptionProvider provider);
 
