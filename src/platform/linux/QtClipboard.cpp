@@ -8,16 +8,6 @@
 
 #include <thread>
 
-namespace {
-
-// Selection protocol requests that X11 lists among the types; they are not data.
-bool isPseudoType(const QString& type)
-{
-    return type == u"TARGETS" || type == u"MULTIPLE" || type == u"TIMESTAMP" || type == u"SAVE_TARGETS";
-}
-
-} // namespace
-
 QtClipboard::QtClipboard(QClipboard& clipboard, QClipboard::Mode mode, QObject* parent)
     : QObject(parent), m_clipboard(clipboard), m_mode(mode)
 {
@@ -65,7 +55,7 @@ ClipboardContents QtClipboard::ownContents() const
     if (!data)
         return contents;
     for (const QString& type : data->formats()) {
-        if (isPseudoType(type))
+        if (X11ClipboardReader::isPseudoTarget(type))
             continue;
         const QByteArray bytes = data->data(type);
         if (!bytes.isEmpty())

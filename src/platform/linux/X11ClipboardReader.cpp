@@ -124,6 +124,12 @@ private:
 
 } // namespace
 
+bool X11ClipboardReader::isPseudoTarget(QStringView target)
+{
+    return std::any_of(std::begin(kPseudoTargets), std::end(kPseudoTargets),
+                       [&](const char* pseudo) { return target == QLatin1String(pseudo); });
+}
+
 ClipboardContents X11ClipboardReader::read(const char* selectionName, Limits limits)
 {
     const Clock::time_point end = Clock::now() + limits.whole;
@@ -146,8 +152,7 @@ ClipboardContents X11ClipboardReader::read(const char* selectionName, Limits lim
     const auto* atoms = reinterpret_cast<const xcb_atom_t*>(targets->constData());
     for (qsizetype i = 0; i < targets->size() / qsizetype(sizeof(xcb_atom_t)) && Clock::now() < end; ++i) {
         const QByteArray name = atomName(c, atoms[i]);
-        if (name.isEmpty() || std::any_of(std::begin(kPseudoTargets), std::end(kPseudoTargets),
-                                          [&](const char* pseudo) { return name == pseudo; }))
+        if (name.isEmpty() || isPseudoTarget(QString::fromLatin1(name)))
             continue;
         // One that does not answer in time is left out; the rest still get their turn.
         if (const std::optional<QByteArray> data = reader.convert(atoms[i], deadlineForOne()); data && !data->isEmpty())

@@ -2,6 +2,8 @@
 
 #include "platform/Clipboard.h"
 
+#include <QStringView>
+
 #include <chrono>
 
 // Reads what another application holds on a selection (CLIPBOARD, PRIMARY) straight
@@ -23,6 +25,10 @@ public:
     };
 
     static ClipboardContents read(const char* selectionName, Limits limits);
+
+    // Whether a target is a request of the selection protocol (TARGETS,
+    // MULTIPLE…) rather than a type of data.
+    static bool isPseudoTarget(QStringView target);
 
     // Whether the X server has given the selection to a client of process
     // `pid`. Qt believes it owns a selection as soon as it has asked for it,
