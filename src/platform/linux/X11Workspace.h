@@ -13,9 +13,10 @@ class XcbConnection;
 // extension. A keyboard grab is found by trying to grab the keyboard for a
 // window that is never shown: the server reports another client's grab
 // before it finds the window unviewable, so the probe itself never holds the
-// keyboard. Its owner is not published by X11; the application with the input
-// focus is taken as the likely one, since prompts focus themselves. Opens its
-// display connection on first use and again after losing it.
+// keyboard. X11 does not say who holds it, so no holder is named. The
+// desktop, panels and the window manager's own windows count as no
+// application. Opens its display connection on first use and again after
+// losing it.
 class X11Workspace final : public Workspace
 {
 public:
