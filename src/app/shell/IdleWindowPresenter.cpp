@@ -12,7 +12,9 @@ void IdleWindowPresenter::whenIdle(void (WindowPresenter::*open)())
         (m_windows.*open)();
         return;
     }
+    // Queued: the controller turns idle just before it pastes, and the window
+    // must open only once the paste has gone out.
     connect(
         &m_controller, &DictationController::stateChanged, this, [this, open] { whenIdle(open); },
-        Qt::SingleShotConnection);
+        Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
 }

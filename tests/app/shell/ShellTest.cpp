@@ -79,10 +79,13 @@ TEST_F(ShellFixture, WithoutATrayTheSettingsWindowIsTheWayIn)
     // Not in the middle of a dictation, whose text needs the focus where it is.
     ASSERT_TRUE(app->controller().start());
     EXPECT_FALSE(QTest::qWaitFor([&] { return !windows->opened.isEmpty(); }, 200));
+    QStringList openedAtPaste{u"no paste"_qs};
+    keystrokes.onPaste = [&] { openedAtPaste = windows->opened; };
     app->controller().stop();
     ASSERT_TRUE(waitForState(DictationState::idle));
     ASSERT_TRUE(QTest::qWaitFor([&] { return windows->opened.contains(u"settings"); }, 3000));
     EXPECT_EQ(windows->opened, QStringList{u"settings"_qs});
+    EXPECT_EQ(openedAtPaste, QStringList()) << "the window opened before the paste, and took its focus";
 
     // Where the tray comes up in time, nothing opens.
     app.reset();
