@@ -311,6 +311,7 @@ bool DictationController::start()
         .passwordField = target && m_platform.accessibility.isPasswordFieldFocused(target->pid),
         .provider = provider,
         .hasKey = !key.isEmpty(),
+        .keyLocked = m_settings.isAPIKeyLocked(provider),
         .sharingAllowed = m_settings.aiSharingAllowed(),
         .online = NetworkStatus::shared().satisfied(),
         .microphone = m_platform.microphone.status(),

@@ -14,6 +14,9 @@ QString refusalText(StartRefusal refusal, TranscriptionProvider provider, const 
         return words.passwordFieldNotice;
     case StartRefusal::missingKey:
         return QStringLiteral("Add your %1 API key in Vell Settings.").arg(TranscriptionProviders::title(provider));
+    case StartRefusal::keyringLocked:
+        return QStringLiteral("Your keyring is locked: unlock it in Vell Settings to use your %1 API key.")
+            .arg(TranscriptionProviders::title(provider));
     case StartRefusal::needsConsent:
         return QStringLiteral("Allow Vell to send your voice for transcription.");
     case StartRefusal::offline:
@@ -31,9 +34,9 @@ QString logLine(const NoticeMessage& message)
 {
     static const char* const kKinds[] = {"start refused",   "cancelled",   "problems",      "on the clipboard",
                                          "in history only", "copy failed", "browser failed"};
-    static const char* const kRefusals[] = {"keyboard grabbed",       "password field", "missing key",
-                                            "needs consent",          "offline",        "microphone off",
-                                            "microphone undetermined"};
+    static const char* const kRefusals[] = {"keyboard grabbed", "password field",         "missing key",
+                                            "keyring locked",   "needs consent",          "offline",
+                                            "microphone off",   "microphone undetermined"};
     QString line = QStringLiteral("notice: ") + QLatin1String(kKinds[int(message.kind)]);
     if (message.kind == NoticeMessage::Kind::startRefused)
         line += QStringLiteral(" (%1)").arg(QLatin1String(kRefusals[int(message.refusal)]));

@@ -8,7 +8,7 @@ std::optional<StartRefusal> checkStart(const StartConditions& conditions)
         return StartRefusal::passwordField;
     const bool needsNetwork = conditions.provider != TranscriptionProvider::mock;
     if (needsNetwork && !conditions.hasKey)
-        return StartRefusal::missingKey;
+        return conditions.keyLocked ? StartRefusal::keyringLocked : StartRefusal::missingKey;
     if (needsNetwork && !conditions.sharingAllowed)
         return StartRefusal::needsConsent;
     if (needsNetwork && conditions.online == false)

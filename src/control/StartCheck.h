@@ -10,6 +10,7 @@ enum class StartRefusal {
     keyboardGrabbed,        // another program holds the whole keyboard, as password prompts do
     passwordField,          // the focus is in a password field
     missingKey,             // the chosen service has no key
+    keyringLocked,          // its key is kept in a keyring that is locked
     needsConsent,           // the user has not allowed sending the voice to a service
     offline,                // the network is known to be down
     microphoneOff,          // the desktop denies the microphone
@@ -23,6 +24,7 @@ struct StartConditions
     bool passwordField = false;
     TranscriptionProvider provider = TranscriptionProvider::mock;
     bool hasKey = false;
+    bool keyLocked = false; // the key is there, behind a locked keyring
     bool sharingAllowed = false;
     std::optional<bool> online; // absent while unknown, which never blocks
     MicrophonePermission::Status microphone = MicrophonePermission::Status::undetermined;

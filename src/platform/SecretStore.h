@@ -34,4 +34,8 @@ public:
     virtual Result save(const QString& account, const QByteArray& secret) = 0;
     // noItem when there was nothing to remove.
     virtual Result remove(const QString& account) = 0;
+    // Asks the store to unlock where keys are kept; the desktop may show its
+    // unlock prompt and this waits until the user answers it. `locked` when
+    // the user did not unlock.
+    virtual Result unlock() = 0;
 };

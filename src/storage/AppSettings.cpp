@@ -194,6 +194,11 @@ QString AppSettings::apiKey(TranscriptionProvider provider) const
     return m_keys.loadKey(TranscriptionProviders::rawValue(provider)).value_or(QString());
 }
 
+bool AppSettings::isAPIKeyLocked(TranscriptionProvider provider) const
+{
+    return m_keys.isLocked(TranscriptionProviders::rawValue(provider));
+}
+
 void AppSettings::setAPIKey(const QString& key, TranscriptionProvider provider)
 {
     saveKey(key, TranscriptionProviders::rawValue(provider));

@@ -90,6 +90,9 @@ public:
     // Trims white space and line breaks from both ends and saves; an empty key
     // removes the stored one.
     void setAPIKey(const QString& key, TranscriptionProvider provider);
+    // Whether the service's key is kept in a keyring that is locked, so it
+    // reads as empty until the user unlocks it.
+    bool isAPIKeyLocked(TranscriptionProvider provider) const;
     QString anthropicKey() const;
     void setAnthropicKey(const QString& key);
 

@@ -6,112 +6,206 @@
 
 #include <QStringDecoder>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 
+namespace {
+
+using Status = SecretStore::Status;
+
+// How long quitting lets the worker finish what is queued before keeping the
+// rest in the private file.
+constexpr std::chrono::milliseconds kQuitGrace{300};
+
+} // namespace
+
+struct KeyStore::Loaded
+{
+    QHash<QString, QString> keys;
+    QSet<QString> locked; // kept in the credential store, which is locked
+    Location location = Location::keyring;
+    bool afterUnlock = false;
+};
+
 // Owns the credential store and the private file; runs jobs one at a time, in
-// order, on its own thread.
+// order, on its own thread. The thread shares ownership, so a call blocked on
+// an unlock prompt can outlive the key store: once the key store is gone
+// (abandon()), the worker no longer touches the file or posts results.
 class KeyStore::Worker
 {
 public:
-    Worker(std::unique_ptr<SecretStore> secrets, const QString& keyFilePath, const VellLog& log)
-        : m_secrets(std::move(secrets)), m_file(keyFilePath, log), m_log(log), m_thread([this] { run(); })
+    // A save not yet in the credential store, for the file should the worker
+    // be abandoned first.
+    struct Save
+    {
+        QString account;
+        QString key; // empty: a removal
+    };
+
+    Worker(std::unique_ptr<SecretStore> secrets, const QString& keyFilePath, const VellLog& log, KeyStore* owner)
+        : m_secrets(std::move(secrets)), m_file(keyFilePath, log), m_log(log), m_owner(owner)
     {}
 
-    ~Worker()
+    static void start(const std::shared_ptr<Worker>& worker)
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_one();
-        m_thread.join();
+        worker->m_thread = std::thread([self = worker] { self->run(); });
     }
 
-    void enqueue(std::function<void()> job)
+    void enqueue(std::function<void(Worker&)> job, std::optional<Save> save = std::nullopt)
     {
         {
             std::lock_guard lock(m_mutex);
-            m_jobs.push_back(std::move(job));
+            m_jobs.push_back({std::move(job), std::move(save)});
         }
-        m_wake.notify_one();
+        m_wake.notify_all();
+    }
+
+    // Main thread, once: waits briefly for the queue, keeps unfinished saves
+    // in the file, and lets the thread go.
+    void abandon()
+    {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait_for(lock, kQuitGrace, [this] { return m_jobs.empty() && !m_busy; });
+        m_abandoned = true;
+        std::vector<Save> unfinished;
+        if (m_current)
+            unfinished.push_back(*m_current);
+        for (const Job& job : m_jobs)
+            if (job.save)
+                unfinished.push_back(*job.save);
+        m_jobs.clear();
+        for (const Save& save : unfinished)
+            if (!m_file.put(save.account, save.key))
+                m_log.error(QStringLiteral("Keeping the unsaved %1 key in the private file failed").arg(save.account));
+        if (!unfinished.empty())
+            m_log.info(QStringLiteral("Quit before the keyring answered; %1 key change(s) kept in the private file")
+                           .arg(unfinished.size()));
+        const bool idle = !m_busy;
+        lock.unlock();
+        m_wake.notify_all();
+        if (idle)
+            m_thread.join();
+        else
+            m_thread.detach();
     }
 
     // Worker thread only, from here on.
 
-    QHash<QString, QString> loadAll(const QStringList& accounts)
+    Loaded loadAll(const QStringList& accounts)
     {
-        QHash<QString, QString> keys;
-        for (const QString& account : accounts)
-            if (const std::optional<QString> key = load(account))
-                keys.insert(account, *key);
-        return keys;
+        Loaded loaded;
+        for (const QString& account : accounts) {
+            bool locked = false;
+            if (const std::optional<QString> key = load(account, locked))
+                loaded.keys.insert(account, *key);
+            if (locked)
+                loaded.locked.insert(account);
+        }
+        loaded.location = location();
+        return loaded;
     }
 
     void persist(const QString& account, const QString& key)
     {
-        if (key.isEmpty()) {
-            const SecretStore::Result result = m_secrets->remove(account);
-            noteAnswer(result.status);
-            if (result.status == SecretStore::Status::ok || result.status == SecretStore::Status::noItem) {
-                m_file.drop(account);
-                return;
-            }
-            if (result.status != SecretStore::Status::noService)
-                m_log.error(QStringLiteral("Removing %1 key failed: %2").arg(account).arg(result.code));
-            // Remembered, so that a copy the credential store still holds is not used again.
-            if (!m_file.put(account, QString()))
-                m_log.error(QStringLiteral("Recording the removal of the %1 key failed").arg(account));
+        const bool removing = key.isEmpty();
+        const SecretStore::Result result =
+            removing ? m_secrets->remove(account) : m_secrets->save(account, key.toUtf8());
+        std::lock_guard lock(m_mutex);
+        if (m_abandoned)
             return;
-        }
-
-        const SecretStore::Result result = m_secrets->save(account, key.toUtf8());
         noteAnswer(result.status);
-        if (result.status == SecretStore::Status::ok) {
+        if (result.status == Status::ok || (removing && result.status == Status::noItem)) {
             m_file.drop(account);
             return;
         }
-        if (result.status != SecretStore::Status::noService)
-            m_log.error(QStringLiteral("Saving %1 key failed: %2").arg(account).arg(result.code));
+        if (result.status != Status::noService)
+            m_log.error(QStringLiteral("%1 %2 key failed: %3")
+                            .arg(removing ? QStringLiteral("Removing") : QStringLiteral("Saving"), account)
+                            .arg(result.code));
+        // A removal is remembered too, so that a copy the credential store
+        // still holds is not used again.
         if (!m_file.put(account, key)) {
-            m_log.error(
-                QStringLiteral("Saving %1 key to the private file failed; it is kept until Vell quits").arg(account));
+            m_log.error(QStringLiteral("Keeping the %1 key change in the private file failed; it lasts until Vell "
+                                       "quits")
+                            .arg(account));
             return;
         }
-        if (result.status != SecretStore::Status::noService)
+        if (!removing && result.status != Status::noService)
             m_log.info(QStringLiteral("Kept the %1 key in the private file until the keyring takes it").arg(account));
     }
 
-    Location location() { return m_serviceMissing || m_file.holdsKeys() ? Location::privateFile : Location::keyring; }
+    void unlock()
+    {
+        const SecretStore::Result result = m_secrets->unlock();
+        std::lock_guard lock(m_mutex);
+        if (m_abandoned)
+            return;
+        noteAnswer(result.status);
+        if (result.status == Status::failed)
+            m_log.error(QStringLiteral("Unlocking the keyring failed: %1").arg(result.code));
+        else
+            m_log.info(result.status == Status::ok ? QStringLiteral("The keyring was unlocked")
+                                                   : QStringLiteral("The keyring stayed locked"));
+    }
+
+    Location location()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_serviceMissing || m_file.holdsKeys() ? Location::privateFile : Location::keyring;
+    }
+
+    // Delivers a result to the key store on the main thread, unless it is gone.
+    void post(std::function<void(KeyStore&)> deliver)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_abandoned)
+            return;
+        KeyStore* owner = m_owner;
+        QMetaObject::invokeMethod(
+            owner, [owner, deliver = std::move(deliver)] { deliver(*owner); }, Qt::QueuedConnection);
+    }
 
 private:
-    std::optional<QString> load(const QString& account)
+    struct Job
+    {
+        std::function<void(Worker&)> run;
+        std::optional<Save> save;
+    };
+
+    std::optional<QString> load(const QString& account, bool& locked)
     {
         const SecretStore::Result result = m_secrets->load(account);
-        noteAnswer(result.status);
-        const bool storeIsOpen =
-            result.status == SecretStore::Status::ok || result.status == SecretStore::Status::noItem;
+        std::optional<QString> pending;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_abandoned)
+                return std::nullopt;
+            noteAnswer(result.status);
+            pending = m_file.entry(account);
+        }
 
         // The file holds what the credential store refused, so it is newer.
-        if (const std::optional<QString> pending = m_file.entry(account)) {
-            if (storeIsOpen)
+        if (pending) {
+            if (result.status == Status::ok || result.status == Status::noItem)
                 moveToStore(account, *pending);
             return pending->isEmpty() ? std::nullopt : pending;
         }
 
         switch (result.status) {
-        case SecretStore::Status::ok:
+        case Status::ok:
             return decode(account, result.secret);
-        case SecretStore::Status::noItem:
-        case SecretStore::Status::noService:
+        case Status::noItem:
+        case Status::noService:
             return std::nullopt;
-        case SecretStore::Status::locked:
+        case Status::locked:
             m_log.info(QStringLiteral("The keyring is locked; the %1 key cannot be read").arg(account));
+            locked = true;
             return std::nullopt;
-        case SecretStore::Status::failed:
+        case Status::failed:
             m_log.error(QStringLiteral("Reading %1 key failed: %2").arg(account).arg(result.code));
             return std::nullopt;
         }
@@ -122,9 +216,13 @@ private:
     {
         const SecretStore::Result result =
             pending.isEmpty() ? m_secrets->remove(account) : m_secrets->save(account, pending.toUtf8());
-        if (result.status != SecretStore::Status::ok && result.status != SecretStore::Status::noItem)
+        if (result.status != Status::ok && result.status != Status::noItem)
             return;
-        if (m_file.drop(account) && !pending.isEmpty())
+        std::lock_guard lock(m_mutex);
+        if (m_abandoned)
+            return;
+        // Only if the file still holds what was moved: abandon() may have put a newer change there.
+        if (m_file.entry(account) == pending && m_file.drop(account) && !pending.isEmpty())
             m_log.info(QStringLiteral("Moved the %1 key from the private file to the keyring").arg(account));
     }
 
@@ -139,9 +237,10 @@ private:
         return text.isEmpty() ? std::nullopt : std::optional<QString>(text);
     }
 
-    void noteAnswer(SecretStore::Status status)
+    // With m_mutex held.
+    void noteAnswer(Status status)
     {
-        m_serviceMissing = status == SecretStore::Status::noService;
+        m_serviceMissing = status == Status::noService;
         if (m_serviceMissing && !m_toldServiceMissing) {
             m_toldServiceMissing = true;
             m_log.info(QStringLiteral("No Secret Service answered; API keys are kept in the private file ") +
@@ -152,30 +251,39 @@ private:
     void run()
     {
         for (;;) {
-            std::function<void()> job;
+            Job job;
             {
                 std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-                if (m_jobs.empty())
+                m_busy = false;
+                m_current.reset();
+                m_wake.notify_all();
+                m_wake.wait(lock, [this] { return m_abandoned || !m_jobs.empty(); });
+                if (m_abandoned)
                     return;
                 job = std::move(m_jobs.front());
                 m_jobs.pop_front();
+                m_current = job.save;
+                m_busy = true;
             }
-            job();
+            job.run(*this);
         }
     }
 
+    // Used by the worker thread only, except m_file under m_mutex.
     std::unique_ptr<SecretStore> m_secrets;
     KeyFile m_file;
     const VellLog& m_log;
+    KeyStore* const m_owner;
     bool m_serviceMissing = false;
     bool m_toldServiceMissing = false;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_jobs;
-    bool m_stopping = false;
-    std::thread m_thread; // last: starts once everything above exists
+    std::deque<Job> m_jobs;
+    std::optional<Save> m_current;
+    bool m_busy = false;
+    bool m_abandoned = false;
+    std::thread m_thread;
 };
 
 QStringList KeyStore::accounts()
@@ -192,20 +300,16 @@ QString KeyStore::defaultKeyFilePath()
 KeyStore::KeyStore(std::unique_ptr<SecretStore> secrets, const QString& keyFilePath, const VellLog& log,
                    QObject* parent)
     : QObject(parent), m_keyFilePath(keyFilePath),
-      m_worker(std::make_unique<Worker>(std::move(secrets), keyFilePath, log))
+      m_worker(std::make_shared<Worker>(std::move(secrets), keyFilePath, log, this))
 {
-    Worker* worker = m_worker.get();
-    m_worker->enqueue([this, worker] {
-        const QHash<QString, QString> keys = worker->loadAll(accounts());
-        const Location location = worker->location();
-        QMetaObject::invokeMethod(
-            this, [this, keys, location] { onLoaded(keys, location); }, Qt::QueuedConnection);
-    });
+    Worker::start(m_worker);
+    load(false);
 }
 
-// The worker finishes its queue before this object's posted results are
-// discarded with it.
-KeyStore::~KeyStore() = default;
+KeyStore::~KeyStore()
+{
+    m_worker->abandon();
+}
 
 std::optional<QString> KeyStore::loadKey(const QString& account) const
 {
@@ -221,33 +325,58 @@ void KeyStore::saveKey(const QString& key, const QString& account)
         m_keys.remove(account);
     else
         m_keys.insert(account, key);
-    if (!m_loaded)
-        m_savedBeforeLoad.insert(account);
+    m_locked.remove(account); // the new key replaces the one the lock hides
+    if (m_loadsRunning > 0)
+        m_savedWhileLoading.insert(account);
 
-    Worker* worker = m_worker.get();
-    m_worker->enqueue([this, worker, key, account] {
-        worker->persist(account, key);
-        const Location location = worker->location();
-        QMetaObject::invokeMethod(
-            this, [this, account, location] { onWritten(account, location); }, Qt::QueuedConnection);
+    m_worker->enqueue(
+        [key, account](Worker& worker) {
+            worker.persist(account, key);
+            const Location location = worker.location();
+            worker.post([account, location](KeyStore& keys) { keys.onWritten(account, location); });
+        },
+        Worker::Save{account, key});
+}
+
+void KeyStore::unlock()
+{
+    load(true);
+}
+
+void KeyStore::load(bool unlockFirst)
+{
+    ++m_loadsRunning;
+    m_worker->enqueue([unlockFirst](Worker& worker) {
+        if (unlockFirst)
+            worker.unlock();
+        Loaded loaded = worker.loadAll(accounts());
+        loaded.afterUnlock = unlockFirst;
+        worker.post([loaded](KeyStore& keys) { keys.onLoaded(loaded); });
     });
 }
 
-void KeyStore::onLoaded(const QHash<QString, QString>& keys, Location location)
+void KeyStore::onLoaded(const Loaded& loaded)
 {
     // A key saved while loading is newer than what the load found.
     for (const QString& account : accounts()) {
-        if (m_savedBeforeLoad.contains(account))
+        if (m_savedWhileLoading.contains(account))
             continue;
-        if (keys.contains(account))
-            m_keys.insert(account, keys.value(account));
+        if (loaded.keys.contains(account))
+            m_keys.insert(account, loaded.keys.value(account));
         else
             m_keys.remove(account);
+        if (loaded.locked.contains(account))
+            m_locked.insert(account);
+        else
+            m_locked.remove(account);
     }
-    m_savedBeforeLoad.clear();
+    if (--m_loadsRunning == 0)
+        m_savedWhileLoading.clear();
     m_loaded = true;
-    setLocation(location);
+    setLocation(loaded.location);
     Q_EMIT keysLoaded();
+    if (loaded.afterUnlock)
+        Q_EMIT unlockFinished();
 }
 
 void KeyStore::onWritten(const QString& account, Location location)

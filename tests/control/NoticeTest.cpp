@@ -28,6 +28,8 @@ TEST(StartCheckTest, TheFirstMissingConditionIsTheRefusal)
     // Everything missing at once: the key is named first, then consent, the network, the microphone.
     StartConditions nothing{.provider = TranscriptionProvider::assemblyAI, .online = false};
     EXPECT_EQ(checkStart(nothing), StartRefusal::missingKey);
+    nothing.keyLocked = true; // there is a key, behind a locked keyring
+    EXPECT_EQ(checkStart(nothing), StartRefusal::keyringLocked);
     nothing.hasKey = true;
     EXPECT_EQ(checkStart(nothing), StartRefusal::needsConsent);
     nothing.sharingAllowed = true;

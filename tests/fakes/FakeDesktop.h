@@ -33,7 +33,9 @@ struct FakeDesktop
 
     QTemporaryDir dir;
     QSettings preferences{dir.filePath(QStringLiteral("Vell.conf")), QSettings::IniFormat};
-    KeyStore keys{std::make_unique<FakeSecretStore>(), dir.filePath(QStringLiteral("keys.json"))};
+    std::unique_ptr<FakeSecretStore> ownedSecrets = std::make_unique<FakeSecretStore>();
+    FakeSecretStore* secrets = ownedSecrets.get(); // the keyring behind `keys`
+    KeyStore keys{std::move(ownedSecrets), dir.filePath(QStringLiteral("keys.json"))};
     AppSettings settings{preferences, keys};
     FakeAppearance appearance;
     DesktopSettings desktopSettings{preferences, appearance};

@@ -8,7 +8,8 @@
 #include <mutex>
 
 // A credential store in memory. While `status` is ok it keeps items like the
-// real one; any other status is what every call answers (with code 42).
+// real one; any other status is what every call answers (with code 42),
+// except that a locked store reads an account it holds nothing for as noItem.
 // hold() makes calls wait until release(), like an unlock prompt nobody has
 // answered. Thread-safe: the key store calls it on its worker thread.
 class FakeSecretStore : public SecretStore
@@ -21,9 +22,12 @@ public:
         std::unique_lock lock(m_mutex);
         waitWhileHeld(lock);
         ++m_calls;
+        const auto found = m_items.constFind(account);
+        // A locked store still tells that it holds nothing for an account.
+        if (found == m_items.cend() && m_status == Status::locked)
+            return {Status::noItem, {}, 0};
         if (m_status != Status::ok)
             return answer();
-        const auto found = m_items.constFind(account);
         if (found == m_items.cend())
             return {Status::noItem, {}, 0};
         return {Status::ok, *found, 0};
@@ -48,6 +52,31 @@ public:
         if (m_status != Status::ok)
             return answer();
         return {m_items.remove(account) ? Status::ok : Status::noItem, {}, 0};
+    }
+
+    // A locked store opens when the user accepts the prompt
+    // (acceptUnlock(true)), and stays locked otherwise.
+    Result unlock() override
+    {
+        std::unique_lock lock(m_mutex);
+        waitWhileHeld(lock);
+        ++m_calls;
+        ++m_unlocks;
+        if (m_status == Status::locked && m_unlockAccepted)
+            m_status = Status::ok;
+        return m_status == Status::ok ? Result{Status::ok, {}, 0} : answer();
+    }
+
+    void acceptUnlock(bool accepted)
+    {
+        std::lock_guard lock(m_mutex);
+        m_unlockAccepted = accepted;
+    }
+
+    int unlocks()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_unlocks;
     }
 
     void setStatus(Status status)
@@ -102,5 +131,7 @@ private:
     QHash<QString, QByteArray> m_items;
     Status m_status = Status::ok;
     bool m_held = false;
+    bool m_unlockAccepted = false;
     int m_calls = 0;
+    int m_unlocks = 0;
 };

@@ -14,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -206,6 +209,67 @@ TEST_F(KeyStoreTest, AnUnreadableKeyFileIsMovedAsideNotOverwritten)
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), QByteArray("{not json"));
     EXPECT_EQ(keyFileContents().value(QStringLiteral("soniox")).toString(), QStringLiteral("sk-new"));
+}
+
+TEST_F(KeyStoreTest, AKeyInALockedKeyringIsToldApartAndUnlockedOnlyWhenAsked)
+{
+    auto keys = start(Status::locked, {{QStringLiteral("assemblyAI"), "sk-kept"}});
+    EXPECT_EQ(keys->loadKey(QStringLiteral("assemblyAI")), std::nullopt);
+    EXPECT_TRUE(keys->isLocked(QStringLiteral("assemblyAI")));
+    EXPECT_FALSE(keys->isLocked(QStringLiteral("soniox"))); // nothing kept for it
+    EXPECT_EQ(m_secrets->unlocks(), 0);
+
+    QSignalSpy finished(keys.get(), &KeyStore::unlockFinished);
+    keys->unlock(); // the user dismisses the prompt
+    ASSERT_TRUE(finished.wait());
+    EXPECT_TRUE(keys->isLocked(QStringLiteral("assemblyAI")));
+
+    m_secrets->acceptUnlock(true);
+    keys->unlock();
+    ASSERT_TRUE(finished.wait());
+    EXPECT_FALSE(keys->isLocked(QStringLiteral("assemblyAI")));
+    EXPECT_EQ(keys->loadKey(QStringLiteral("assemblyAI")), QStringLiteral("sk-kept"));
+    EXPECT_EQ(m_secrets->unlocks(), 2);
+
+    // A new key typed while locked replaces the hidden one at once.
+    auto relocked = start(Status::locked, {{QStringLiteral("assemblyAI"), "sk-kept"}});
+    ASSERT_TRUE(relocked->isLocked(QStringLiteral("assemblyAI")));
+    save(*relocked, QStringLiteral("sk-typed"), QStringLiteral("assemblyAI"));
+    EXPECT_FALSE(relocked->isLocked(QStringLiteral("assemblyAI")));
+    EXPECT_EQ(relocked->loadKey(QStringLiteral("assemblyAI")), QStringLiteral("sk-typed"));
+}
+
+TEST_F(KeyStoreTest, QuittingDoesNotWaitForAnUnansweredPromptAndKeepsTheKeys)
+{
+    auto keys = start(Status::ok);
+    m_secrets->hold(); // the keyring shows a prompt nobody answers
+    FakeSecretStore* prompted = m_secrets;
+    keys->saveKey(QStringLiteral("sk-typed"), QStringLiteral("soniox"));
+    keys->saveKey(QStringLiteral("sk-cleanup"), QStringLiteral("anthropic"));
+
+    // Answers the prompt after a long while, so that a quit that waits for it
+    // fails here instead of hanging.
+    std::atomic<bool> quit{false};
+    std::atomic<bool> answeredForTheQuit{false};
+    std::thread promptAnswerer([&] {
+        for (int i = 0; i < 400 && !quit; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        answeredForTheQuit = !quit;
+        prompted->release(); // gone with the worker thread afterwards
+    });
+    keys.reset();
+    quit = true;
+    promptAnswerer.join();
+    EXPECT_FALSE(answeredForTheQuit) << "quitting waited for the keyring";
+
+    EXPECT_EQ(keyFileContents().value(QStringLiteral("soniox")).toString(), QStringLiteral("sk-typed"));
+    EXPECT_EQ(keyFileContents().value(QStringLiteral("anthropic")).toString(), QStringLiteral("sk-cleanup"));
+
+    // The next start finds both and moves them to the keyring.
+    auto next = start(Status::ok);
+    EXPECT_EQ(next->loadKey(QStringLiteral("soniox")), QStringLiteral("sk-typed"));
+    EXPECT_EQ(next->loadKey(QStringLiteral("anthropic")), QStringLiteral("sk-cleanup"));
+    EXPECT_EQ(m_secrets->items().value(QStringLiteral("soniox")), QByteArray("sk-typed"));
 }
 
 } // namespace

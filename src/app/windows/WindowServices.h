@@ -27,8 +27,9 @@ struct WindowServices
     MicrophonePermission& microphone;
     Clipboard& clipboard;
     QSettings& preferences;
-    // Where keys are kept, for telling the user; absent when unknown.
-    const KeyStore* keys = nullptr;
+    // Where keys are kept, for telling the user and unlocking a locked
+    // keyring on request; absent when unknown.
+    KeyStore* keys = nullptr;
     const PlatformVocabulary* words = &PlatformVocabulary::native();
     std::chrono::milliseconds permissionPoll = Permissions::kPollInterval;
     // Opens a web page, a settings address or a folder; false when nothing could.

@@ -174,3 +174,46 @@ SecretStore::Result LibsecretStore::remove(const QString& account)
         return status(Status::locked);
     return status(removed ? Status::ok : Status::noItem);
 }
+
+SecretStore::Result LibsecretStore::unlock()
+{
+    auto connection = connect();
+    if (auto* result = std::get_if<Result>(&connection))
+        return *result;
+    SecretService* service = std::get<ServicePtr>(connection).get();
+
+    // The default collection, where new keys go, and wherever else keys are
+    // kept locked: one request, so the desktop asks once.
+    GError* error = nullptr;
+    GList* locked = nullptr;
+    if (SecretCollection* collection = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
+                                                                        SECRET_COLLECTION_NONE, nullptr, &error)) {
+        if (secret_collection_get_locked(collection))
+            locked = g_list_append(locked, collection);
+        else
+            g_object_unref(collection);
+    }
+    g_clear_error(&error); // no default collection: the items may still be elsewhere
+    GHashTable* noAttributes = secret_attributes_build(schema(), nullptr);
+    GList* items = secret_service_search_sync(service, schema(), noAttributes, SECRET_SEARCH_ALL, nullptr, &error);
+    g_hash_table_unref(noAttributes);
+    if (error) {
+        g_list_free_full(locked, g_object_unref);
+        return failure(error);
+    }
+    for (GList* item = items; item; item = item->next)
+        if (secret_item_get_locked(static_cast<SecretItem*>(item->data)))
+            locked = g_list_append(locked, g_object_ref(item->data));
+    g_list_free_full(items, g_object_unref);
+    if (!locked)
+        return status(Status::ok);
+
+    GList* unlocked = nullptr;
+    // One prompt unlocks all of them or none; a dismissed one unlocks none.
+    const gint count = secret_service_unlock_sync(service, locked, nullptr, &unlocked, &error);
+    g_list_free_full(unlocked, g_object_unref);
+    g_list_free_full(locked, g_object_unref);
+    if (error)
+        return failure(error);
+    return status(count > 0 ? Status::ok : Status::locked);
+}

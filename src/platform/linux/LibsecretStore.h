@@ -5,8 +5,8 @@
 // The Secret Service (GNOME Keyring, KWallet) through libsecret's synchronous
 // calls. Items carry the schema "org.brightfold.Vell.apikeys" (attribute
 // xdg:schema) and the string attribute "account"; new items go to the default
-// collection. Reading never asks to unlock; saving may show the desktop's
-// unlock prompt and blocks until it is answered. A locked item is neither
+// collection. Reading never asks to unlock; saving and unlock() may show the
+// desktop's unlock prompt and block until it is answered. A locked item is neither
 // read nor removed: both report `locked`. Any thread, one at a time.
 class LibsecretStore : public SecretStore
 {
@@ -17,4 +17,5 @@ public:
     Result load(const QString& account) override;
     Result save(const QString& account, const QByteArray& secret) override;
     Result remove(const QString& account) override;
+    Result unlock() override;
 };

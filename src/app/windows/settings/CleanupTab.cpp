@@ -2,6 +2,7 @@
 
 #include "app/widgets/WindowStyle.h"
 #include "app/windows/settings/KeyRow.h"
+#include "app/windows/settings/KeyringLockNote.h"
 #include "app/windows/settings/WebLinks.h"
 #include "control/DictationController.h"
 #include "storage/AppSettings.h"
@@ -47,6 +48,11 @@ CleanupTab::CleanupTab(const WindowServices& services, QWidget* parent) : QWidge
     form->addRow(m_key->title(), WindowStyle::noted(m_key, WindowStyle::link(QStringLiteral("Get an Anthropic API key"),
                                                                              WebLinks::keyPage(KeyService::anthropic),
                                                                              m_services.openUrl)));
+    if (m_services.keys) {
+        m_lockNote = new KeyringLockNote(*m_services.keys, this);
+        m_lockNote->setAccount(KeyServices::rawValue(KeyService::anthropic));
+        form->addRow(QString(), m_lockNote);
+    }
     form->addRow(QString(),
                  WindowStyle::secondary(
                      QStringLiteral("Removes filler words, applies corrections like “at 3, no wait, 4”, fixes "

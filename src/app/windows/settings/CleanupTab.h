@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class KeyRow;
+class KeyringLockNote;
 class QCheckBox;
 class QComboBox;
 
@@ -19,10 +20,12 @@ public:
     QCheckBox* enabled() const { return m_enabled; }
     QComboBox* model() const { return m_model; }
     KeyRow* keyRow() const { return m_key; }
+    KeyringLockNote* lockNote() const { return m_lockNote; }
 
 private:
     WindowServices m_services;
     QCheckBox* m_enabled;
     QComboBox* m_model;
     KeyRow* m_key;
+    KeyringLockNote* m_lockNote = nullptr;
 };

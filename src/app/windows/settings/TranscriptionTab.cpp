@@ -2,6 +2,7 @@
 
 #include "app/widgets/WindowStyle.h"
 #include "app/windows/settings/KeyRow.h"
+#include "app/windows/settings/KeyringLockNote.h"
 #include "app/windows/settings/WebLinks.h"
 #include "control/DictationController.h"
 #include "storage/AppSettings.h"
@@ -57,6 +58,10 @@ TranscriptionTab::TranscriptionTab(const WindowServices& services, QWidget* pare
     keysLayout->addWidget(m_soniox);
     keysLayout->addWidget(m_assemblyAILink);
     keysLayout->addWidget(m_sonioxLink);
+    if (m_services.keys) {
+        m_lockNote = new KeyringLockNote(*m_services.keys, keys);
+        keysLayout->addWidget(m_lockNote);
+    }
     form->addRow(QStringLiteral("API key"), keys);
     m_keyLabel = form->labelForField(keys);
 
@@ -110,6 +115,8 @@ void TranscriptionTab::showProvider()
     m_assemblyAILink->setVisible(assemblyAI);
     m_soniox->setVisible(soniox);
     m_sonioxLink->setVisible(soniox);
+    if (m_lockNote)
+        m_lockNote->setAccount(assemblyAI || soniox ? TranscriptionProviders::rawValue(provider) : QString());
     m_assemblyAI->parentWidget()->setVisible(assemblyAI || soniox);
     if (m_keyLabel)
         m_keyLabel->setVisible(assemblyAI || soniox);

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class KeyRow;
+class KeyringLockNote;
 class QComboBox;
 class QLabel;
 
@@ -21,6 +22,9 @@ public:
     // The key row of the chosen service; none for the demo.
     KeyRow* keyRow() const;
     QLabel* help() const { return m_help; }
+    // Shown while the chosen service's key is behind a locked keyring; none
+    // when where keys are kept is unknown.
+    KeyringLockNote* lockNote() const { return m_lockNote; }
 
 private:
     void showProvider();
@@ -35,4 +39,5 @@ private:
     QComboBox* m_language;
     QLabel* m_help;
     QWidget* m_keyLabel = nullptr;
+    KeyringLockNote* m_lockNote = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "app/windows/settings/DictionaryTab.h"
 #include "app/windows/settings/GeneralTab.h"
 #include "app/windows/settings/KeyRow.h"
+#include "app/windows/settings/KeyringLockNote.h"
 #include "app/windows/settings/MicrophoneSection.h"
 #include "app/windows/settings/PermissionsBanner.h"
 #include "app/windows/settings/PrivacyTab.h"
@@ -112,6 +113,47 @@ TEST_F(SettingsWindowTest, AKeyIsCommittedOnLeavingTheFieldAndShowsItsVerdict)
     EXPECT_TRUE(row->verdictText().isEmpty());
     EXPECT_TRUE(settings.apiKey(TranscriptionProvider::assemblyAI).isEmpty());
     EXPECT_EQ(keyServer.requests().size(), 3);
+}
+
+TEST_F(SettingsWindowTest, AKeyBehindALockedKeyringIsNamedAndUnlockedOnlyOnRequest)
+{
+    secrets->putItem(u"assemblyAI"_qs, "sk-kept");
+    secrets->setStatus(SecretStore::Status::locked);
+    settings.setProvider(TranscriptionProvider::assemblyAI);
+    settings.setAiSharingAllowed(true);
+    QSignalSpy unlocked(&keys, &KeyStore::unlockFinished);
+    keys.unlock(); // dismissed: the keyring was locked when Vell started
+    ASSERT_TRUE(unlocked.wait());
+    EXPECT_EQ(secrets->unlocks(), 1);
+
+    // A dictation says why there is no key, and never asks the keyring itself.
+    EXPECT_FALSE(controller->start());
+    EXPECT_EQ(controller->notice().text(),
+              u"Your keyring is locked: unlock it in Vell Settings to use your AssemblyAI (most accurate) API key."_qs);
+    EXPECT_EQ(secrets->unlocks(), 1);
+
+    SettingsWindow& settingsWindow = open();
+    settingsWindow.tabs()->setCurrentWidget(settingsWindow.transcription());
+    KeyringLockNote* note = settingsWindow.transcription()->lockNote();
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(settingsWindow.transcription()->keyRow()->field()->text().isEmpty());
+
+    secrets->acceptUnlock(true);
+    QTest::mouseClick(note->unlockButton(), Qt::LeftButton);
+    ASSERT_TRUE(unlocked.wait());
+    EXPECT_FALSE(note->isVisible());
+    EXPECT_EQ(settingsWindow.transcription()->keyRow()->field()->text(), u"sk-kept"_qs);
+    EXPECT_EQ(settings.apiKey(TranscriptionProvider::assemblyAI), u"sk-kept"_qs);
+
+    // The demo has no key, so nothing about the keyring shows for it.
+    secrets->setStatus(SecretStore::Status::locked);
+    secrets->acceptUnlock(false);
+    keys.unlock();
+    ASSERT_TRUE(unlocked.wait());
+    EXPECT_TRUE(note->isVisible());
+    settings.setProvider(TranscriptionProvider::mock);
+    EXPECT_FALSE(note->isVisible());
 }
 
 TEST_F(SettingsWindowTest, TheBannerShowsWhatIsMissingUntilItIsGranted)

@@ -187,6 +187,8 @@ TEST_F(LibsecretStoreTest, ALockedKeyringIsToldApartAndKeepsItsItems)
     EXPECT_EQ(m_store.save(QStringLiteral("locked-b"), "sk-new").status, Status::locked);
     // A locked item is not removed; that must not pass for "nothing stored".
     EXPECT_EQ(m_store.remove(QStringLiteral("locked-a")).status, Status::locked);
+    // Asked to unlock, with nobody there to answer the prompt: still locked.
+    EXPECT_EQ(m_store.unlock().status, Status::locked);
     EXPECT_LT(elapsed.elapsed(), 20'000);
 
     m_keyring.unlockDefaultCollection();
@@ -195,6 +197,7 @@ TEST_F(LibsecretStoreTest, ALockedKeyringIsToldApartAndKeepsItsItems)
     EXPECT_EQ(loaded.secret, "sk-locked");
     EXPECT_EQ(m_store.load(QStringLiteral("locked-b")).status, Status::noItem);
     EXPECT_EQ(m_store.remove(QStringLiteral("locked-a")).status, Status::ok);
+    EXPECT_EQ(m_store.unlock().status, Status::ok); // nothing left to unlock
 }
 
 TEST(LibsecretStoreWithoutBus, ReportsNoService)
