@@ -4,9 +4,11 @@
 #include "platform/AudioBackend.h"
 #include "storage/VellLog.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 using namespace std::chrono;
 
@@ -145,10 +147,23 @@ std::shared_ptr<const AudioCapture::Handlers> AudioCapture::handlers() const
 
 void AudioCapture::updateHandlers(const std::function<void(Handlers&)>& change)
 {
+    // The handlers hold the caller's objects (the dictation's audio stream,
+    // one). A thread that calls them keeps a copy for the call, and might be
+    // the last owner once they are replaced: they are then deleted on the
+    // main thread, never on the sound server's or the queue's.
+    const auto deleteOnMainThread = [](const Handlers* handlers) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app || QThread::currentThread() == app->thread())
+            delete handlers;
+        else
+            QMetaObject::invokeMethod(
+                app, [handlers] { delete handlers; }, Qt::QueuedConnection);
+    };
+    std::shared_ptr<const Handlers> replaced;
     std::lock_guard lock(m_handlersMutex);
-    auto updated = std::make_shared<Handlers>(*m_handlers);
+    std::shared_ptr<Handlers> updated(new Handlers(*m_handlers), deleteOnMainThread);
     change(*updated);
-    m_handlers = std::move(updated);
+    replaced = std::exchange(m_handlers, std::move(updated));
 }
 
 void AudioCapture::enqueue(std::function<void()> operation)

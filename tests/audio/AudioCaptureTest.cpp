@@ -11,6 +11,7 @@
 
 #include <future>
 #include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -319,6 +320,38 @@ TEST_F(AudioCaptureTest, AnotherMicrophoneComingAndGoingLeavesTheRecordingAlone)
     backend.setDefaultId(kBuiltIn.id);
     ASSERT_TRUE(waitForOpens(2));
     EXPECT_EQ(backend.liveCount(), 1);
+}
+
+TEST_F(AudioCaptureTest, ASinkReplacedMidBlockIsDestroyedOnTheMainThread)
+{
+    // What a sink holds, like a dictation's audio stream: it must die where it was made.
+    struct Held
+    {
+        std::promise<std::thread::id>* diedOn;
+        ~Held() { diedOn->set_value(std::this_thread::get_id()); }
+    };
+    std::promise<std::thread::id> diedOn;
+    std::promise<void> inSink;
+    std::promise<void> replaced;
+    auto held = std::make_shared<Held>(Held{&diedOn});
+    capture.setSink([held, &inSink, replaced = replaced.get_future().share()](QByteArray) {
+        inSink.set_value();
+        replaced.wait();
+    });
+    held.reset();
+    start();
+    ASSERT_TRUE(waitFor(QStringLiteral("started")));
+
+    // The sound server's thread is inside the old sink while a new dictation replaces it.
+    std::thread soundServer([&] { backend.deliver(block(100)); });
+    inSink.get_future().wait();
+    capture.setSink([](QByteArray) {});
+    replaced.set_value();
+    soundServer.join();
+
+    std::future<std::thread::id> died = diedOn.get_future();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return died.wait_for(0s) == std::future_status::ready; }, kWait));
+    EXPECT_EQ(died.get(), std::this_thread::get_id());
 }
 
 TEST_F(AudioCaptureTest, ConfigurationChangesWhileIdleAreIgnored)
