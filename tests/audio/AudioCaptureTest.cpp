@@ -327,13 +327,15 @@ TEST_F(AudioCaptureTest, ASinkReplacedMidBlockIsDestroyedOnTheMainThread)
     // What a sink holds, like a dictation's audio stream: it must die where it was made.
     struct Held
     {
-        std::promise<std::thread::id>* diedOn;
-        ~Held() { diedOn->set_value(std::this_thread::get_id()); }
+        explicit Held(std::promise<std::thread::id>& diedOn) : diedOn(diedOn) {}
+        Held(const Held&) = delete;
+        ~Held() { diedOn.set_value(std::this_thread::get_id()); }
+        std::promise<std::thread::id>& diedOn;
     };
     std::promise<std::thread::id> diedOn;
     std::promise<void> inSink;
     std::promise<void> replaced;
-    auto held = std::make_shared<Held>(Held{&diedOn});
+    auto held = std::make_shared<Held>(diedOn);
     capture.setSink([held, &inSink, replaced = replaced.get_future().share()](QByteArray) {
         inSink.set_value();
         replaced.wait();
