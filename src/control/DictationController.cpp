@@ -583,11 +583,14 @@ void DictationController::deliver(const QString& text, const QUuid& entryID, con
     } else {
         const InsertOutcome outcome = m_inserter.insert(text, m_target->pid);
         switch (outcome.kind) {
-        case InsertOutcome::Kind::pasted:
+        case InsertOutcome::Kind::pasted: {
             m_history.setStatus(entryID, HistoryEntry::Status::pasted, DictationProblemText::description(problems));
-            if (!problems.isEmpty())
-                m_notice.show(NoticeMessage::withProblems(problems));
+            // Told here, after the save; the entry's own note is only about the dictation.
+            const DictationProblems told = problems + m_storedFiles.untold();
+            if (!told.isEmpty())
+                m_notice.show(NoticeMessage::withProblems(told));
             break;
+        }
         case InsertOutcome::Kind::frontmostChanged:
             leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::switchedApp, outcome.appName});
             break;

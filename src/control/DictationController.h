@@ -7,6 +7,7 @@
 #include "control/KeyboardGrabWatch.h"
 #include "control/Notice.h"
 #include "control/SessionCheckpoint.h"
+#include "control/StoredFilesWatch.h"
 #include "platform/PlatformVocabulary.h"
 #include "shortcut/HotkeyMonitor.h"
 #include "storage/HistoryStore.h"
@@ -135,6 +136,8 @@ public:
     DesktopSettings& desktopSettings() { return m_desktopSettings; }
     HistoryStore& history() { return m_history; }
     UsageLog& usage() { return m_usage; }
+    // What is wrong with the history and statistics files.
+    const StoredFilesWatch& storedFiles() const { return m_storedFiles; }
     HotkeyMonitor& hotkey() { return m_hotkey; }
     KeyChecks& keyChecks() { return m_keyChecks; }
     AudioInputList& inputs() { return m_inputs; }
@@ -200,6 +203,7 @@ private:
     DictationControllerOptions m_options;
 
     UsageLog m_usage;
+    StoredFilesWatch m_storedFiles{m_history, m_usage};
     HotkeyMonitor m_hotkey;
     KeyChecks m_keyChecks;
     AudioInputList m_inputs;

@@ -26,6 +26,17 @@ QString pasteRefusalText(const PasteRefusal& refusal)
     return {};
 }
 
+QString storedFileText(const StoredFileProblem& problem)
+{
+    const bool history = problem.file == StoredFileProblem::File::history;
+    if (problem.setAsideAs)
+        return QStringLiteral("Your %1 file couldn't be read, so Vell set it aside as %2 and started a new one.")
+            .arg(history ? QStringLiteral("history") : QStringLiteral("statistics"), *problem.setAsideAs);
+    return history ? QStringLiteral("History couldn't be saved to disk; Vell keeps trying, and what isn't saved is "
+                                    "lost when it quits.")
+                   : QStringLiteral("Your statistics couldn't be saved to disk; Vell keeps trying.");
+}
+
 } // namespace
 
 namespace DictationProblemText {
@@ -48,6 +59,7 @@ QString description(const DictationProblem& problem)
                                      QStringLiteral(" Pasted the raw transcript.");
                           },
                           [](const PasteRefusal& refusal) { return pasteRefusalText(refusal); },
+                          [](const StoredFileProblem& problem) { return storedFileText(problem); },
                       },
                       problem);
 }
@@ -83,6 +95,12 @@ QString kind(const DictationProblem& problem)
             },
             [](const PasteRefusal& refusal) {
                 return QStringLiteral("not pasted: ") + QLatin1String(kPasteReasons[int(refusal.reason)]);
+            },
+            [](const StoredFileProblem& problem) {
+                return QStringLiteral("%1 file %2")
+                    .arg(problem.file == StoredFileProblem::File::history ? QStringLiteral("history")
+                                                                          : QStringLiteral("usage"),
+                         problem.setAsideAs ? QStringLiteral("set aside") : QStringLiteral("unsaved"));
             },
         },
         problem);

@@ -52,9 +52,20 @@ struct PasteRefusal
     bool operator==(const PasteRefusal&) const = default;
 };
 
+// A file Vell keeps could not be saved, or could not be read and was set aside.
+struct StoredFileProblem
+{
+    enum class File { history, usage };
+
+    File file = File::history;
+    std::optional<QString> setAsideAs; // the moved file's name; none: saving fails
+
+    bool operator==(const StoredFileProblem&) const = default;
+};
+
 // Something that went wrong in a dictation whose text is still delivered.
-using DictationProblem =
-    std::variant<TranscriberMissing, MicrophoneFailure, TranscriptionError, CleanupFailure, PasteRefusal>;
+using DictationProblem = std::variant<TranscriberMissing, MicrophoneFailure, TranscriptionError, CleanupFailure,
+                                      PasteRefusal, StoredFileProblem>;
 using DictationProblems = QList<DictationProblem>;
 
 namespace DictationProblemText {

@@ -120,5 +120,8 @@ void HistoryStore::save()
     }
     bytes += ']';
     m_lastFileSize = bytes.size();
+    const bool wasUnsaved = m_file.hasUnsavedChanges();
     m_file.write(bytes);
+    if (m_file.hasUnsavedChanges() != wasUnsaved)
+        Q_EMIT unsavedChangesChanged();
 }

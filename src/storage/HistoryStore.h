@@ -34,6 +34,8 @@ public:
     bool contains(const QUuid& id) const;
     // True while the file lags behind the list in memory.
     bool hasUnsavedChanges() const { return m_file.hasUnsavedChanges(); }
+    // The name an unreadable history file was moved aside under at load.
+    const std::optional<QString>& setAsideAs() const { return m_file.setAsideAs(); }
 
     // Inserts at the front, then drops the oldest entries beyond kMaximumEntries.
     void add(const HistoryEntry& entry);
@@ -52,6 +54,8 @@ public:
 
 Q_SIGNALS:
     void entriesChanged();
+    // hasUnsavedChanges() turned true or false.
+    void unsavedChangesChanged();
 
 private:
     void load();

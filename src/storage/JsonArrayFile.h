@@ -59,6 +59,8 @@ public:
     const QString& path() const { return m_path; }
     // The last write failed, so the file lags behind the caller's data.
     bool hasUnsavedChanges() const { return m_unsaved; }
+    // The name an unreadable file was moved aside under, this run.
+    const std::optional<QString>& setAsideAs() const { return m_setAsideAs; }
 
     // The items, or none when the file is missing or unreadable (then set aside).
     template <typename Item> QList<Item> load()
@@ -104,7 +106,10 @@ private:
         QString subject = m_subject;
         subject[0] = subject[0].toUpper();
         m_log.error(subject + QStringLiteral(" unreadable, moving aside: ") + problem);
-        m_unreadableInPlace = !PrivateFiles::moveAside(m_path).has_value();
+        const std::optional<QString> aside = PrivateFiles::moveAside(m_path);
+        m_unreadableInPlace = !aside;
+        if (aside)
+            m_setAsideAs = QFileInfo(*aside).fileName();
     }
 
     QString m_path;
@@ -113,4 +118,5 @@ private:
     VellLog m_log;
     bool m_unreadableInPlace = false;
     bool m_unsaved = false;
+    std::optional<QString> m_setAsideAs;
 };

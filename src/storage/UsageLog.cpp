@@ -209,6 +209,9 @@ void UsageLog::save()
         m_records.at(m_encodedRecords).appendJson(m_encoded);
     }
     m_encoded += ']';
+    const bool wasUnsaved = m_file.hasUnsavedChanges();
     m_file.write(m_encoded);
+    if (m_file.hasUnsavedChanges() != wasUnsaved)
+        Q_EMIT unsavedChangesChanged();
     m_encoded.chop(1);
 }

@@ -69,6 +69,8 @@ public:
     const QList<UsageRecord>& records() const { return m_records; }
     const QString& filePath() const { return m_file.path(); }
     bool hasUnsavedChanges() const { return m_file.hasUnsavedChanges(); }
+    // The name an unreadable usage file was moved aside under at load.
+    const std::optional<QString>& setAsideAs() const { return m_file.setAsideAs(); }
 
     // Appends a record dated now, unless the text has no word. Seconds that
     // are negative or not a number are kept as 0.
@@ -98,6 +100,8 @@ public:
 
 Q_SIGNALS:
     void recordsChanged();
+    // hasUnsavedChanges() turned true or false.
+    void unsavedChangesChanged();
 
 private:
     void load();

@@ -20,6 +20,7 @@
 #include "transcription/MockTranscriber.h"
 #include "transcription/NetworkStatus.h"
 
+#include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QPointer>
@@ -473,6 +474,41 @@ TEST_F(ControllerTest, WithoutATargetTheTextGoesToTheClipboard)
     EXPECT_EQ(controller->notice().text(),
               u"Not pasted, and the clipboard couldn't take it. The text is in History."_qs);
     EXPECT_EQ(history.entries().first().text, u"Still nowhere."_qs);
+}
+
+TEST_F(ControllerTest, AHistoryThatCannotBeSavedIsToldOnceAfterAPaste)
+{
+    make(true);
+    const auto dictate = [&](const QString& text) {
+        controller->notice().clear();
+        startListening();
+        script->say(TranscriptEvent::finalText(text));
+        controller->stop();
+        script->end();
+        ASSERT_TRUE(waitForState(State::idle));
+        ASSERT_EQ(history.entries().first().status, HistoryEntry::Status::pasted);
+    };
+    const QString unsaved =
+        u"History couldn't be saved to disk; Vell keeps trying, and what isn't saved is lost when it quits."_qs;
+    const QString blocker = dir.filePath(u"history.json"_qs);
+
+    QFile::remove(blocker);
+    ASSERT_TRUE(QDir().mkpath(blocker)); // a folder where the file goes: every save fails
+    dictate(u"First."_qs);
+    EXPECT_EQ(controller->notice().text(), unsaved);
+    EXPECT_EQ(history.entries().first().note, std::nullopt) << "the entry's note is about the dictation only";
+    dictate(u"Second."_qs);
+    EXPECT_EQ(controller->notice().text(), std::nullopt) << "told once";
+
+    ASSERT_TRUE(QDir(blocker).removeRecursively());
+    dictate(u"Third."_qs);
+    EXPECT_EQ(controller->notice().text(), std::nullopt);
+    EXPECT_EQ(HistoryStore(dir.path()).entries().size(), 3);
+
+    QFile::remove(blocker);
+    ASSERT_TRUE(QDir().mkpath(blocker)); // failing again is told again
+    dictate(u"Fourth."_qs);
+    EXPECT_EQ(controller->notice().text(), unsaved);
 }
 
 TEST_F(ControllerTest, StartChecksRefuseWithOneNoticeInOrder)

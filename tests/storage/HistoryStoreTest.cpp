@@ -130,6 +130,7 @@ TEST_P(HistoryFile, IsReadWholeOrMovedAsideWholeAndNeverWrittenOver)
 
     EXPECT_EQ(store->entries().size(), readable ? 2 : 0);
     EXPECT_EQ(setAside().size(), readable ? 0 : 1);
+    EXPECT_EQ(store->setAsideAs(), readable ? std::nullopt : std::optional<QString>(setAside().value(0)));
     if (readable) {
         EXPECT_EQ(store->entries().last().date, QDateTime(QDate(2001, 1, 1), QTime(0, 1, 40), Qt::UTC));
         EXPECT_EQ(store->entries().last().note, std::nullopt);

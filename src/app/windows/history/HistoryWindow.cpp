@@ -57,6 +57,9 @@ HistoryWindow::HistoryWindow(const WindowServices& services, QWidget* parent)
     toolbar->setContentsMargins(12, 12, 12, 8);
     toolbar->addWidget(m_search, 1);
     toolbar->addWidget(m_clearAll);
+    m_fileTrouble = WindowStyle::secondary(QString(), this);
+    m_fileTrouble->setContentsMargins(14, 0, 14, 8);
+    m_fileTrouble->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_list = new QListView(this);
     m_list->setModel(m_model);
@@ -83,10 +86,14 @@ HistoryWindow::HistoryWindow(const WindowServices& services, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(toolbar);
+    layout->addWidget(m_fileTrouble);
     layout->addWidget(m_stack, 1);
 
     connect(m_search, &QLineEdit::textChanged, m_model, &HistoryModel::setSearch);
     connect(m_model, &QAbstractItemModel::modelReset, this, &HistoryWindow::showContent);
+    connect(&m_services.controller.history(), &HistoryStore::unsavedChangesChanged, this,
+            &HistoryWindow::showFileTrouble);
+    connect(&m_services.controller.usage(), &UsageLog::unsavedChangesChanged, this, &HistoryWindow::showFileTrouble);
     connect(m_delegate, &HistoryRowDelegate::copyRequested, this, &HistoryWindow::copy);
     connect(m_list, &QWidget::customContextMenuRequested, this, &HistoryWindow::openRowMenu);
     connect(m_clearAll, &QPushButton::clicked, this, [this] {
@@ -108,6 +115,7 @@ HistoryWindow::HistoryWindow(const WindowServices& services, QWidget* parent)
     });
 
     showContent();
+    showFileTrouble();
     resize(560, 620);
 }
 
@@ -125,6 +133,14 @@ void HistoryWindow::showContent()
     else
         m_stack->setCurrentWidget(m_list);
     m_clearAll->setEnabled(!m_services.controller.history().entries().isEmpty());
+}
+
+void HistoryWindow::showFileTrouble()
+{
+    const std::optional<QString> text =
+        DictationProblemText::description(m_services.controller.storedFiles().current());
+    m_fileTrouble->setText(text.value_or(QString()));
+    m_fileTrouble->setVisible(text.has_value());
 }
 
 void HistoryWindow::copy(int row)

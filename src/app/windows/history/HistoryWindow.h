@@ -8,6 +8,7 @@
 
 class HistoryModel;
 class HistoryRowDelegate;
+class QLabel;
 class QLineEdit;
 class QListView;
 
@@ -29,6 +30,8 @@ public:
     QListView* list() const { return m_list; }
     HistoryRowDelegate* delegate() const { return m_delegate; }
     QPushButton* clearAll() const { return m_clearAll; }
+    // Says what is wrong with the history and statistics files; hidden while nothing is.
+    QLabel* fileTrouble() const { return m_fileTrouble; }
     bool showsEmptyState() const;
     // The row menu while it is open.
     QMenu* rowMenu() const { return m_menu; }
@@ -41,11 +44,13 @@ public:
 
 private:
     void showContent();
+    void showFileTrouble();
 
     WindowServices m_services;
     HistoryModel* m_model;
     QLineEdit* m_search;
     QPushButton* m_clearAll;
+    QLabel* m_fileTrouble;
     QStackedWidget* m_stack;
     QListView* m_list;
     HistoryRowDelegate* m_delegate;

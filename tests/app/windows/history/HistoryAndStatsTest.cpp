@@ -8,6 +8,8 @@
 #include "app/windows/history/UsageStatsView.h"
 
 #include <QAction>
+#include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -106,6 +108,25 @@ TEST_F(HistoryWindowTest, TheRowMenuCopiesTheOriginalAndDeletes)
     EXPECT_TRUE(history.entries().isEmpty());
     EXPECT_TRUE(window.showsEmptyState()); // at once
     EXPECT_FALSE(window.clearAll()->isEnabled());
+}
+
+TEST_F(HistoryWindowTest, SaysWhileHistoryCannotBeSaved)
+{
+    HistoryWindow window(services());
+    showActive(window);
+    EXPECT_FALSE(window.fileTrouble()->isVisible());
+
+    const QString blocker = dir.filePath(u"history.json"_qs);
+    QFile::remove(blocker);
+    ASSERT_TRUE(QDir().mkpath(blocker)); // a folder where the file goes
+    history.add(entry(u"one"_qs));
+    EXPECT_TRUE(window.fileTrouble()->isVisible());
+    EXPECT_TRUE(window.fileTrouble()->text().startsWith(u"History couldn't be saved to disk"_qs))
+        << window.fileTrouble()->text().toStdString();
+
+    ASSERT_TRUE(QDir(blocker).removeRecursively());
+    history.add(entry(u"two"_qs));
+    EXPECT_FALSE(window.fileTrouble()->isVisible());
 }
 
 TEST_F(HistoryWindowTest, ClearAllAsksFirst)
