@@ -1,8 +1,10 @@
+#include "app/shell/CommandLine.h"
 #include "app/shell/PaletteAppearance.h"
 #include "app/shell/RunningCopies.h"
 #include "app/shell/VellApp.h"
 #include "app/windows/AppWindows.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/DBusControlService.h"
 #include "platform/linux/LibsecretStore.h"
 #include "platform/linux/LogindSessionEvents.h"
 #include "platform/linux/PortalMicrophonePermission.h"
@@ -27,6 +29,10 @@
 // application, which does everything else.
 int main(int argc, char** argv)
 {
+    // `vell <command>` talks to the running copy and never starts a second one.
+    if (CommandLine::isCommand(argc, argv))
+        return CommandLine::run(argc, argv, VELL_VERSION);
+
     // Vell pastes through the X server; without one there is nothing it can do.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !XcbConnection::open()) {
         VellLog::app().error(QStringLiteral("No X display is reachable; quitting"));
@@ -83,6 +89,7 @@ int main(int argc, char** argv)
     };
     VellApp app(platform, appearance, std::make_unique<LibsecretStore>(), std::move(options));
     QObject::connect(&app, &VellApp::quitRequested, &application, &QCoreApplication::quit);
+    DBusControlService control(app.commands());
 
     const int status = QCoreApplication::exec();
     VellLog::app().info(QStringLiteral("Vell quitting"));

@@ -208,7 +208,7 @@ void DictationController::clearUnseenFailure()
 
 // --- The shortcut ------------------------------------------------------------
 
-void DictationController::handle(HotkeyMonitor::Event event)
+void DictationController::handle(HotkeyMonitor::Event event, EventSource source)
 {
     const TriggerMode mode = m_desktopSettings.triggerMode();
     logger().debug(QStringLiteral("hotkey %1 state=%2 mode=%3")
@@ -216,7 +216,7 @@ void DictationController::handle(HotkeyMonitor::Event event)
 
     switch (event) {
     case HotkeyMonitor::Event::pressed:
-        if (m_desktopSettings.shortcut().isModifierOnly())
+        if (source == EventSource::keyboard && m_desktopSettings.shortcut().isModifierOnly())
             keepModifierFromApp();
         m_pressStartedSession = false;
         if (isActive()) {
@@ -293,6 +293,13 @@ void DictationController::refuse(StartRefusal refusal, TranscriptionProvider pro
     else if (refusal == StartRefusal::microphoneUndetermined)
         m_platform.microphone.request();
     m_notice.show(NoticeMessage::startRefused(refusal, provider));
+    setOutcome(DictationOutcome::refused);
+}
+
+void DictationController::setOutcome(DictationOutcome outcome)
+{
+    m_lastOutcome = outcome;
+    Q_EMIT dictationEnded(outcome);
 }
 
 // --- Starting and streaming --------------------------------------------------
@@ -515,6 +522,7 @@ void DictationController::finish(Ending ending, const std::optional<DictationPro
         resetToIdle();
         if (!problems.isEmpty())
             m_notice.show(NoticeMessage::withProblems(problems));
+        setOutcome(ending == Ending::cancelled ? DictationOutcome::cancelled : DictationOutcome::nothingHeard);
         return;
     }
 
@@ -526,6 +534,7 @@ void DictationController::finish(Ending ending, const std::optional<DictationPro
         m_history.add(entry);
         m_history.prune(m_settings.historyRetention(), now);
         m_notice.show(NoticeMessage::of(NoticeMessage::Kind::cancelled));
+        setOutcome(DictationOutcome::cancelled);
         return;
     }
 
@@ -589,6 +598,7 @@ void DictationController::deliver(const QString& text, const QUuid& entryID, con
             const DictationProblems told = problems + m_storedFiles.untold();
             if (!told.isEmpty())
                 m_notice.show(NoticeMessage::withProblems(told));
+            setOutcome(DictationOutcome::pasted);
             break;
         }
         case InsertOutcome::Kind::frontmostChanged:
@@ -621,4 +631,5 @@ void DictationController::leaveOnClipboard(const QString& text, const QUuid& ent
         UnpastedDictation{text, appName, DictationProblemText::description(why), QDateTime::currentDateTimeUtc()};
     Q_EMIT unseenFailureChanged();
     m_notice.show(onClipboard ? NoticeMessage::onClipboard(why) : NoticeMessage::inHistoryOnly(why));
+    setOutcome(onClipboard ? DictationOutcome::onClipboard : DictationOutcome::inHistoryOnly);
 }

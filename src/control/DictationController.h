@@ -131,6 +131,8 @@ public:
     bool isReconnecting() const { return m_isReconnecting; }
     const KeyboardGrabWatch& keyboardGrab() const { return m_keyboardGrab; }
     const std::optional<QString>& micNote() const { return m_micNote; }
+    // How the last dictation ended; none before the first.
+    const std::optional<DictationOutcome>& lastOutcome() const { return m_lastOutcome; }
 
     AppSettings& settings() { return m_settings; }
     DesktopSettings& desktopSettings() { return m_desktopSettings; }
@@ -142,8 +144,11 @@ public:
     KeyChecks& keyChecks() { return m_keyChecks; }
     AudioInputList& inputs() { return m_inputs; }
 
-    // The shortcut's events, from the hotkey monitor.
-    void handle(HotkeyMonitor::Event event);
+    // Where a shortcut event comes from: Vell's own keyboard tap, or a
+    // command (a desktop or compositor binding), where no key of Vell's is down.
+    enum class EventSource { keyboard, command };
+    // The shortcut's events, from the hotkey monitor or a command.
+    void handle(HotkeyMonitor::Event event, EventSource source = EventSource::keyboard);
     // Starts a dictation; false (with a notice) when it cannot.
     bool start();
     // Ends the audio and lets the transcriber deliver its last text.
@@ -163,6 +168,8 @@ Q_SIGNALS:
     void isPolishingChanged();
     void isReconnectingChanged();
     void micNoteChanged();
+    // Every time a dictation ends or a start is refused.
+    void dictationEnded(DictationOutcome outcome);
 
 private:
     // How a dictation's listening ended.
@@ -179,6 +186,7 @@ private:
     void onCaptureStarted(const QUuid& sessionID, std::optional<AudioCapture::CaptureError> error);
     void onCaptureFailed(AudioCapture::CaptureError error);
     void keepModifierFromApp();
+    void setOutcome(DictationOutcome outcome);
     void keepUnfinishedText();
     // A new, not yet pasted entry for this dictation's text.
     HistoryEntry entryFor(const QString& text, const QDateTime& date) const;
@@ -225,6 +233,7 @@ private:
     bool m_isPolishing = false;
     bool m_isReconnecting = false;
     std::optional<QString> m_micNote;
+    std::optional<DictationOutcome> m_lastOutcome;
 
     std::shared_ptr<AudioStream> m_audio;
     std::unique_ptr<TranscriptionSession> m_transcription;

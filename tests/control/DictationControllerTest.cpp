@@ -1,5 +1,6 @@
 #include "control/DictationController.h"
 
+#include "control/DictationCommands.h"
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
@@ -509,6 +510,66 @@ TEST_F(ControllerTest, AHistoryThatCannotBeSavedIsToldOnceAfterAPaste)
     ASSERT_TRUE(QDir().mkpath(blocker)); // failing again is told again
     dictate(u"Fourth."_qs);
     EXPECT_EQ(controller->notice().text(), unsaved);
+}
+
+TEST_F(ControllerTest, CommandsFromOutsideTakeTheShortcutsPathsAndSayWhyNot)
+{
+    make(true);
+    QList<DictationCommands::Window> shown;
+    int quits = 0;
+    DictationCommands commands(*controller,
+                               {[&](DictationCommands::Window window) { shown << window; }, [&] { ++quits; }});
+    QSignalSpy changes(&commands, &DictationCommands::statusChanged);
+    using Command = DictationCommands::Command;
+
+    EXPECT_EQ(commands.run(Command::stop), u"Vell isn't dictating."_qs);
+    EXPECT_EQ(commands.run(Command::cancel), u"Vell isn't dictating."_qs);
+    EXPECT_EQ(commands.state(), u"idle"_qs);
+    EXPECT_EQ(commands.lastOutcome(), QString());
+
+    // Toggle starts and stops; the text goes where the shortcut's would.
+    EXPECT_EQ(commands.run(Command::toggle), std::nullopt);
+    ASSERT_TRUE(waitForState(State::listening));
+    EXPECT_EQ(commands.run(Command::start), u"Vell is already dictating."_qs);
+    script->say(TranscriptEvent::finalText(u"From a binding."_qs));
+    EXPECT_EQ(commands.run(Command::toggle), std::nullopt);
+    EXPECT_EQ(commands.state(), u"finishing"_qs);
+    EXPECT_EQ(commands.run(Command::toggle), u"Vell is still finishing the last dictation."_qs);
+    EXPECT_EQ(commands.run(Command::press), u"Vell is still finishing the last dictation."_qs);
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(keystrokes.pastes.size(), 1);
+    EXPECT_EQ(commands.lastOutcome(), u"pasted"_qs);
+    EXPECT_GE(changes.size(), 4); // starting, listening, finishing, idle
+
+    // A press of a bound key is not one of Vell's keys: no blank key goes out
+    // for it, and a refused start answers with the notice's sentence.
+    desktopSettings.setShortcut(Shortcut{StoredKeyCodes::space, QStringLiteral("Space"), ModifierKeys(0xC0)});
+    settings.setProvider(TranscriptionProvider::soniox);
+    const int blankKeys = keystrokes.blankKeys;
+    EXPECT_EQ(commands.run(Command::press), u"Add your Soniox (fastest, cheapest) API key in Vell Settings."_qs);
+    EXPECT_EQ(commands.run(Command::release), std::nullopt);
+    EXPECT_EQ(commands.lastOutcome(), u"refused"_qs);
+    EXPECT_TRUE(commands.isNoticeShowing());
+
+    // Held past the hold limit with the default (modifier) shortcut: push-to-talk.
+    desktopSettings.setShortcut(Shortcut::defaultShortcut());
+    settings.setProvider(TranscriptionProvider::mock);
+    EXPECT_EQ(commands.run(Command::press), std::nullopt);
+    ASSERT_TRUE(waitForState(State::listening)); // after the arm delay
+    QTest::qWait(150);                           // a real-time hold, past the tap limit
+    EXPECT_EQ(commands.run(Command::release), std::nullopt);
+    EXPECT_EQ(controller->state(), State::finishing);
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(keystrokes.blankKeys, blankKeys);
+
+    EXPECT_EQ(commands.run(Command::showHistory), std::nullopt);
+    EXPECT_EQ(commands.run(Command::showSetup), std::nullopt);
+    EXPECT_EQ(commands.run(Command::quit), std::nullopt);
+    EXPECT_EQ(shown,
+              (QList<DictationCommands::Window>{DictationCommands::Window::history, DictationCommands::Window::setup}));
+    EXPECT_EQ(quits, 1);
 }
 
 TEST_F(ControllerTest, StartChecksRefuseWithOneNoticeInOrder)

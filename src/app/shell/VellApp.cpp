@@ -64,6 +64,25 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
         std::make_unique<LaunchCheck>(*m_settings, *m_keys, platform.keyboardTap, platform.microphone, platform.audio,
                                       platform.preferences, *m_idleWindows, m_options.launchCheck);
     m_launchCheck->schedule();
+
+    // What key bindings and status bars outside Vell ask for; a user's request,
+    // so the windows open at once.
+    DictationCommands::Hooks hooks;
+    hooks.show = [this](DictationCommands::Window window) {
+        switch (window) {
+        case DictationCommands::Window::settings:
+            m_windows->showSettings();
+            break;
+        case DictationCommands::Window::history:
+            m_windows->showHistory();
+            break;
+        case DictationCommands::Window::setup:
+            m_windows->showSetup();
+            break;
+        }
+    };
+    hooks.quit = [this] { QMetaObject::invokeMethod(this, &VellApp::quitRequested, Qt::QueuedConnection); };
+    m_commands = std::make_unique<DictationCommands>(*m_controller, std::move(hooks));
 }
 
 VellApp::~VellApp() = default;

@@ -3,6 +3,7 @@
 #include "app/shell/LaunchCheck.h"
 #include "app/shell/Updater.h"
 #include "app/shell/WindowPresenter.h"
+#include "control/DictationCommands.h"
 #include "control/DictationController.h"
 #include "storage/KeyStore.h"
 
@@ -64,6 +65,7 @@ public:
     AppSettings& settings() { return *m_settings; }
     DesktopSettings& desktopSettings() { return *m_desktopSettings; }
     HistoryStore& history() { return *m_history; }
+    DictationCommands& commands() { return *m_commands; }
 
 Q_SIGNALS:
     // The user chose Quit, or a newer copy took over.
@@ -88,4 +90,5 @@ private:
     std::unique_ptr<WindowPresenter> m_idleWindows; // for the windows Vell opens by itself
     std::unique_ptr<TrayItem> m_trayItem;
     std::unique_ptr<LaunchCheck> m_launchCheck;
+    std::unique_ptr<DictationCommands> m_commands;
 };
