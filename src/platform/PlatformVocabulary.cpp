@@ -97,6 +97,7 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
         v.keyStoreName = s("your desktop's keyring");
         v.trayName = s("the system tray");
         v.revealInFileManager = s("Open Containing Folder");
+        v.bindCommandHint = s("You can also bind a key to **vell toggle** in your desktop's keyboard settings.");
         v.modifierHint = s("Add a modifier (Ctrl, Alt, Shift or Super), use an F-key, or use modifiers alone.");
         // Fn never reaches the desktop as a key, so it cannot be recorded: no Fn advice.
         v.keyboardAccessOffHint =

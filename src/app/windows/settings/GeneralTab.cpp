@@ -27,7 +27,13 @@ GeneralTab::GeneralTab(const WindowServices& services, std::function<void()> ope
 
     m_recorder = new ShortcutRecorderButton(controller.hotkey(), m_services.keyboardTap, desktopSettings.shortcut(),
                                             *m_services.words, this);
-    form->addRow(QStringLiteral("Shortcut"), m_recorder);
+    if (m_services.words->bindCommandHint.isEmpty()) {
+        form->addRow(QStringLiteral("Shortcut"), m_recorder);
+    } else {
+        QLabel* bindHint = WindowStyle::secondary(WindowStyle::boldMarked(m_services.words->bindCommandHint));
+        bindHint->setTextFormat(Qt::RichText);
+        form->addRow(QStringLiteral("Shortcut"), WindowStyle::noted(m_recorder, bindHint));
+    }
     connect(m_recorder, &ShortcutRecorderButton::shortcutRecorded, this, &GeneralTab::onShortcutRecorded);
     connect(&desktopSettings, &DesktopSettings::shortcutChanged, m_recorder, &ShortcutRecorderButton::setShortcut);
 

@@ -161,6 +161,11 @@ QWidget* SetupWindow::shortcutPage()
     m_recorder = new ShortcutRecorderButton(controller.hotkey(), m_services.keyboardTap,
                                             controller.desktopSettings().shortcut(), *m_services.words, page);
     layout->addWidget(m_recorder);
+    if (!m_services.words->bindCommandHint.isEmpty()) {
+        QLabel* bindHint = WindowStyle::secondary(WindowStyle::boldMarked(m_services.words->bindCommandHint), page);
+        bindHint->setTextFormat(Qt::RichText);
+        layout->addWidget(bindHint);
+    }
     connect(m_recorder, &ShortcutRecorderButton::shortcutRecorded, this, [this](const Shortcut& shortcut) {
         DictationController& controller = m_services.controller;
         controller.desktopSettings().setShortcut(shortcut);
