@@ -59,14 +59,14 @@ QString describe(const DBusControlClient::Status& status, bool json)
 
 QString helpText()
 {
-    QString text = QStringLiteral("\nCommands (they reach the Vell running in this session):\n");
+    QString text = QStringLiteral("\n\nCommands (they reach the Vell running in this session):\n");
     for (const CommandInfo& command : kCommands)
         text += QStringLiteral("  %1%2\n").arg(QLatin1String(command.name), -10).arg(QLatin1String(command.help));
     text += QStringLiteral("  %1%2\n")
                 .arg(QStringLiteral("status"), -10)
                 .arg(QStringLiteral("Print the state: idle, starting, listening or finishing"));
     text += QStringLiteral("\nExit status: 0 done, 1 refused (the reason is printed), 2 usage error, "
-                           "3 Vell isn't running.\n");
+                           "3 Vell isn't running.");
     return text;
 }
 
