@@ -2,6 +2,7 @@
 
 #include "platform/Permissions.h"
 #include "platform/PlatformVocabulary.h"
+#include "shortcut/CompositorBindings.h"
 #include "storage/DebugLogFile.h"
 
 #include <QDesktopServices>
@@ -38,4 +39,8 @@ struct WindowServices
     // Whether the desktop shows Vell's tray icon; without it, the settings
     // window says how to come back.
     std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    // On a compositor that only sees the keyboard itself: which, so the
+    // windows show the lines that bind the shortcut there, calling `vellCommand`.
+    std::optional<CompositorBindings::Compositor> compositor = std::nullopt;
+    QString vellCommand = QStringLiteral("vell");
 };

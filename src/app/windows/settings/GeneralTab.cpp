@@ -1,6 +1,7 @@
 #include "app/windows/settings/GeneralTab.h"
 
 #include "app/widgets/WindowStyle.h"
+#include "app/windows/settings/CompositorBindingsBox.h"
 #include "app/windows/settings/MicrophoneSection.h"
 #include "app/windows/settings/ShortcutRecorderButton.h"
 #include "control/DictationController.h"
@@ -36,6 +37,13 @@ GeneralTab::GeneralTab(const WindowServices& services, std::function<void()> ope
     }
     connect(m_recorder, &ShortcutRecorderButton::shortcutRecorded, this, &GeneralTab::onShortcutRecorded);
     connect(&desktopSettings, &DesktopSettings::shortcutChanged, m_recorder, &ShortcutRecorderButton::setShortcut);
+    if (m_services.compositor) {
+        m_bindings =
+            new CompositorBindingsBox(*m_services.compositor, m_services.vellCommand, m_services.clipboard, this);
+        m_bindings->setShortcut(desktopSettings.shortcut());
+        connect(&desktopSettings, &DesktopSettings::shortcutChanged, m_bindings, &CompositorBindingsBox::setShortcut);
+        form->addRow(QString(), m_bindings);
+    }
 
     m_trigger = new QComboBox(this);
     for (TriggerMode mode : TriggerModes::all())

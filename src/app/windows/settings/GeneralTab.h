@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class CompositorBindingsBox;
 class MicrophoneSection;
 class QCheckBox;
 class QComboBox;
@@ -24,6 +25,8 @@ public:
     GeneralTab(const WindowServices& services, std::function<void()> openSetup, QWidget* parent = nullptr);
 
     ShortcutRecorderButton* recorder() const { return m_recorder; }
+    // On sway or Hyprland only.
+    CompositorBindingsBox* bindings() const { return m_bindings; }
     QComboBox* trigger() const { return m_trigger; }
     MicrophoneSection* microphone() const { return m_microphone; }
     QCheckBox* sounds() const { return m_sounds; }
@@ -40,6 +43,7 @@ private:
 
     WindowServices m_services;
     ShortcutRecorderButton* m_recorder;
+    CompositorBindingsBox* m_bindings = nullptr;
     QComboBox* m_trigger;
     MicrophoneSection* m_microphone;
     QCheckBox* m_sounds;

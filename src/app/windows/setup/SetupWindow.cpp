@@ -4,6 +4,7 @@
 #include "app/widgets/SymbolView.h"
 #include "app/widgets/WindowStyle.h"
 #include "app/windows/consent/VoicePath.h"
+#include "app/windows/settings/CompositorBindingsBox.h"
 #include "app/windows/settings/GeneralTab.h"
 #include "app/windows/settings/KeyRow.h"
 #include "app/windows/settings/ShortcutRecorderButton.h"
@@ -161,7 +162,14 @@ QWidget* SetupWindow::shortcutPage()
     m_recorder = new ShortcutRecorderButton(controller.hotkey(), m_services.keyboardTap,
                                             controller.desktopSettings().shortcut(), *m_services.words, page);
     layout->addWidget(m_recorder);
-    if (!m_services.words->bindCommandHint.isEmpty()) {
+    if (m_services.compositor) {
+        auto* bindings =
+            new CompositorBindingsBox(*m_services.compositor, m_services.vellCommand, m_services.clipboard, page);
+        bindings->setShortcut(controller.desktopSettings().shortcut());
+        connect(&controller.desktopSettings(), &DesktopSettings::shortcutChanged, bindings,
+                &CompositorBindingsBox::setShortcut);
+        layout->addWidget(bindings);
+    } else if (!m_services.words->bindCommandHint.isEmpty()) {
         QLabel* bindHint = WindowStyle::secondary(WindowStyle::boldMarked(m_services.words->bindCommandHint), page);
         bindHint->setTextFormat(Qt::RichText);
         layout->addWidget(bindHint);
