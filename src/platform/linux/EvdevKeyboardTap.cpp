@@ -151,7 +151,7 @@ bool EvdevKeyboardTap::install(Handler handler)
 {
     remove();
     auto watcher = std::make_unique<QFileSystemWatcher>();
-    if (!watcher->addPath(m_folder))
+    if (!QFileInfo(m_folder).isDir() || !watcher->addPath(m_folder))
         return false;
     // Created, removed, and given their group after creation: all change the folder.
     connect(watcher.get(), &QFileSystemWatcher::directoryChanged, this, &EvdevKeyboardTap::rescan);
