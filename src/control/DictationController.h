@@ -131,6 +131,7 @@ public:
     bool isReconnecting() const { return m_isReconnecting; }
     const KeyboardGrabWatch& keyboardGrab() const { return m_keyboardGrab; }
     const std::optional<QString>& micNote() const { return m_micNote; }
+    bool escapeCancels() const { return m_hotkey.escapeCancels(); }
     // How the last dictation ended; none before the first.
     const std::optional<DictationOutcome>& lastOutcome() const { return m_lastOutcome; }
 

@@ -66,6 +66,9 @@ public:
     virtual void remove() = 0;
     virtual bool isInstalled() const = 0;
     virtual void setSwallowedKeys(const QList<SwallowedKey>& keys) = 0;
+    // Whether keys can be kept from the applications at all. A tap that only
+    // reads lets every key through, so a key it reports also reached the app.
+    virtual bool canSwallowKeys() const { return true; }
     // The key behind a key event of one of this program's windows, from the
     // toolkit's native scan code, or its Qt::Key for synthetic events that
     // carry none (a US layout is then assumed).

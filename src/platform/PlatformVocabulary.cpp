@@ -50,6 +50,7 @@ const PlatformVocabulary& PlatformVocabulary::forMacOS()
         v.modifierHint = s("Add a modifier (⌃ ⌥ ⇧ ⌘), use an F-key, or use modifiers alone.");
         v.fnKeyHint =
             s("Set System Settings → Keyboard → “Press 🌐 key to” → Do Nothing, or the emoji picker opens too.");
+        v.cancelHint = s("Press Esc while dictating to cancel.");
         v.setupFnHint = s("So Fn doesn't also open the emoji picker or start macOS dictation, set **System Settings → "
                           "Keyboard → Press 🌐 key to** to **Do Nothing**.");
         v.keyboardSettingsAddress = s("x-apple.systempreferences:com.apple.Keyboard-Settings.extension");
@@ -97,6 +98,7 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
         v.keyStoreName = s("your desktop's keyring");
         v.trayName = s("the system tray");
         v.revealInFileManager = s("Open Containing Folder");
+        v.cancelHint = s("Press Esc while dictating to cancel.");
         v.bindCommandHint = s("You can also bind a key to **vell toggle** in your desktop's keyboard settings.");
         v.modifierHint = s("Add a modifier (Ctrl, Alt, Shift or Super), use an F-key, or use modifiers alone.");
         // Fn never reaches the desktop as a key, so it cannot be recorded: no Fn advice.

@@ -38,6 +38,7 @@ struct PlatformVocabulary
     QString fnKeyHint;                 // after recording Fn alone; empty where Fn cannot be recorded
     QString setupFnHint;               // the setup's advice for Fn alone, **bold** marked; empty where not needed
     QString keyboardSettingsAddress;   // the keyboard settings; empty where there is none to open
+    QString cancelHint;                // how to cancel while dictating, **bold** marked
     QString bindCommandHint;           // binding a desktop key to Vell's command, **bold** marked; empty where none
     QString microphoneSettingsAddress; // the microphone privacy settings; empty where there is none
     QString keyboardAccessOffHint;     // how to let Vell watch the keyboard

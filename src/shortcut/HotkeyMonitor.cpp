@@ -128,7 +128,9 @@ bool HotkeyMonitor::handle(const KeyEvent& event)
 
 bool HotkeyMonitor::handleKeyDown(const KeyEvent& event)
 {
-    if (event.keyCode == StoredKeyCodes::escape && !event.isAutoRepeat && m_capturesEscape) {
+    // Escape cancels only where it can be kept from the app, which would
+    // otherwise take it too (close a dialog, leave a mode).
+    if (event.keyCode == StoredKeyCodes::escape && !event.isAutoRepeat && m_capturesEscape && m_tap.canSwallowKeys()) {
         report(Event::escape);
         return true;
     }

@@ -51,6 +51,9 @@ public:
     void setPaused(bool paused);
 
     bool capturesEscape() const { return m_capturesEscape; }
+    // Whether Escape can cancel a dictation here: the tap sees the keyboard
+    // and can keep Escape from the app in front.
+    bool escapeCancels() const { return m_isInstalled && m_tap.canSwallowKeys(); }
     void setCapturesEscape(bool captures);
 
     // The shortcut is held: its press was reported, its release not yet.

@@ -19,7 +19,9 @@ public:
     // shortcut set the desktop's real mapping.
     std::function<WindowKey(quint32, int)> windowKeys = [](quint32, int) { return WindowKey{}; };
 
+    bool swallows = true; // false: a tap that only reads
     bool hasKeyboardAccess() const override { return keyboardAccess; }
+    bool canSwallowKeys() const override { return swallows; }
     bool install(Handler handler) override
     {
         if (creationFails) {

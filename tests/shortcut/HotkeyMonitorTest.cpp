@@ -110,6 +110,12 @@ TEST_F(HotkeyMonitorTest, CapturedEscapeIsReportedAndSwallowedOnlyWhileWanted)
 
     monitor.setCapturesEscape(false);
     EXPECT_TRUE(tap.swallowed.isEmpty());
+
+    // A tap that only reads lets Escape through to the app: it must not also cancel.
+    tap.swallows = false;
+    monitor.setCapturesEscape(true);
+    EXPECT_FALSE(tap.keyDown(StoredKeyCodes::escape));
+    EXPECT_EQ(events, QList<Event>{Event::escape});
 }
 
 TEST_F(HotkeyMonitorTest, PausedOrPostedEventsAreNeitherReportedNorSwallowed)

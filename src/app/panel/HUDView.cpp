@@ -32,7 +32,8 @@ HUDView::Content HUDView::Content::of(const DictationController& c)
 {
     return {c.state(),         c.committed(),       c.interim(),
             c.notice().text(), c.notice().detail(), c.notice().isAboutClipboard(),
-            c.isPolishing(),   c.isReconnecting(),  c.micNote()};
+            c.isPolishing(),   c.isReconnecting(),  c.micNote(),
+            c.escapeCancels()};
 }
 
 HUDView::Indicator HUDView::indicator(const Content& content)
@@ -70,7 +71,9 @@ QString HUDView::statusLine(const Content& content)
         const QString live = liveText(content);
         if (!live.isEmpty())
             return live;
-        return content.micNote.value_or(QStringLiteral("Listening…  (Esc to cancel)"));
+        if (content.micNote)
+            return *content.micNote;
+        return content.escapeCancels ? QStringLiteral("Listening…  (Esc to cancel)") : QStringLiteral("Listening…");
     }
     case State::finishing: {
         const QString live = liveText(content);

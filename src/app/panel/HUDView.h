@@ -36,6 +36,7 @@ public:
         bool isPolishing = false;
         bool isReconnecting = false;
         std::optional<QString> micNote;
+        bool escapeCancels = true;
 
         static Content of(const DictationController& controller);
     };

@@ -86,6 +86,7 @@ public:
     bool install(Handler handler) override;
     void remove() override;
     bool isInstalled() const override { return m_watcher != nullptr; }
+    bool canSwallowKeys() const override { return false; }
     void setSwallowedKeys(const QList<SwallowedKey>&) override {}
     WindowKey windowKey(quint32 nativeScanCode, int qtKey) const override;
     ModifierKeys typingModifiers() const override;

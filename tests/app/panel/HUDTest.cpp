@@ -59,6 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"Starting", with(State::starting, same), u"Starting…"_qs, Indicator::none, std::nullopt},
         StatusCase{"ListeningEmpty", with(State::listening, same), u"Listening…  (Esc to cancel)"_qs,
                    Indicator::levelBars, std::nullopt},
+        // Where Escape would reach the app too (a Wayland tap that only reads), it isn't offered.
+        StatusCase{"ListeningEscapeNotOffered", with(State::listening, [](Content& c) { c.escapeCancels = false; }),
+                   u"Listening…"_qs, Indicator::levelBars, std::nullopt},
         StatusCase{"ListeningMicNote",
                    with(State::listening, [](Content& c) { c.micNote = u"Using the built-in microphone."_qs; }),
                    u"Using the built-in microphone."_qs, Indicator::levelBars, std::nullopt},

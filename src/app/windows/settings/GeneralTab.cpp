@@ -54,11 +54,10 @@ GeneralTab::GeneralTab(const WindowServices& services, std::function<void()> ope
     });
     connect(&desktopSettings, &DesktopSettings::triggerModeChanged, this,
             [this](TriggerMode mode) { m_trigger->setCurrentIndex(m_trigger->findData(int(mode))); });
-    form->addRow(
-        QStringLiteral("Trigger"),
-        WindowStyle::noted(m_trigger, WindowStyle::secondary(QStringLiteral("Text is pasted where your cursor is when "
-                                                                            "you stop. Press Esc while dictating to "
-                                                                            "cancel."))));
+    QLabel* triggerNote = WindowStyle::secondary(WindowStyle::boldMarked(
+        QStringLiteral("Text is pasted where your cursor is when you stop. ") + m_services.words->cancelHint));
+    triggerNote->setTextFormat(Qt::RichText);
+    form->addRow(QStringLiteral("Trigger"), WindowStyle::noted(m_trigger, triggerNote));
 
     m_microphone = new MicrophoneSection(controller, *form, this);
 
