@@ -4,6 +4,7 @@
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "storage/VellLog.h"
 
+#include <fcntl.h>
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -62,7 +63,7 @@ VirtualKeyboardPoster::VirtualKeyboardPoster(WaylandConnection& connection) : m_
     if (!m_manager)
         return;
     m_keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_manager, connection.seat());
-    if (!sendKeymap()) {
+    if (!makeKeymap()) {
         VellLog::insert().error(QStringLiteral("No keymap for the virtual keyboard; keystrokes cannot be posted"));
         zwp_virtual_keyboard_v1_destroy(m_keyboard);
         m_keyboard = nullptr;
@@ -76,10 +77,12 @@ VirtualKeyboardPoster::~VirtualKeyboardPoster()
         zwp_virtual_keyboard_v1_destroy(m_keyboard);
     if (m_manager)
         zwp_virtual_keyboard_manager_v1_destroy(m_manager);
+    if (m_keymapFd >= 0)
+        ::close(m_keymapFd);
     m_connection.flush();
 }
 
-bool VirtualKeyboardPoster::sendKeymap()
+bool VirtualKeyboardPoster::makeKeymap()
 {
     // The user's XKB_DEFAULT_* settings are left out: the point is a layout that never varies.
     const Context context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
@@ -94,15 +97,14 @@ bool VirtualKeyboardPoster::sendKeymap()
     if (!text)
         return false;
     const size_t size = std::strlen(text.get()) + 1; // the compositor expects the terminating zero
-    const int fd = ::memfd_create("vell-keymap", MFD_CLOEXEC);
-    if (fd < 0)
+    m_keymapFd = ::memfd_create("vell-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (m_keymapFd < 0)
         return false;
-    const bool written = writeAll(fd, text.get(), size);
-    if (written)
-        zwp_virtual_keyboard_v1_keymap(m_keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, uint32_t(size));
-    ::close(fd); // the request carries a copy
-    if (!written)
+    if (!writeAll(m_keymapFd, text.get(), size))
         return false;
+    // The compositor maps it; nobody may change it under it.
+    ::fcntl(m_keymapFd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    m_keymapSize = uint32_t(size);
 
     const auto modifier = [&](ModifierKind kind, const char* name) {
         return Modifier{X11KeyCodes::leftKeyOf(kind) - kX11Offset, maskOf(keymap.get(), name)};
@@ -158,6 +160,8 @@ bool VirtualKeyboardPoster::tap(const std::vector<Modifier>& modifiers, uint32_t
 {
     if (!m_keyboard || !m_connection.isConnected())
         return false;
+    // The request carries a copy of the descriptor.
+    zwp_virtual_keyboard_v1_keymap(m_keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, m_keymapFd, m_keymapSize);
     // Applications take the modifier state from the modifiers request, not from the keys.
     for (const Modifier& modifier : modifiers) {
         sendKey(modifier.key, true);

@@ -12,7 +12,9 @@ struct zwp_virtual_keyboard_v1;
 // Posts keystrokes through a virtual keyboard of the compositor (wlroots
 // compositors offer one). The keyboard carries a plain US keymap of its own,
 // so the paste chord is the same keys whatever layout the user has; the
-// compositor hands that keymap to the application with the keys. One
+// compositor hands that keymap to the application with the keys. sway
+// applies its input settings to virtual keyboards too whenever they change,
+// so the keymap goes again before every chord. One
 // keyboard serves the whole lifetime: a keyboard that comes and goes makes
 // the compositor switch keymaps and focus on every chord. Keys the user holds
 // are on another keyboard and do not mix into the chord. The connection must
@@ -39,7 +41,7 @@ private:
         uint32_t mask = 0; // in the keyboard's own keymap
     };
 
-    bool sendKeymap();
+    bool makeKeymap();
     // Presses `modifiers` in order, taps `key`, releases them in reverse.
     bool tap(const std::vector<Modifier>& modifiers, uint32_t key);
     void sendKey(uint32_t key, bool down);
@@ -49,4 +51,6 @@ private:
     zwp_virtual_keyboard_v1* m_keyboard = nullptr;
     Modifier m_control, m_alt, m_shift, m_super;
     uint32_t m_modifiersDown = 0;
+    int m_keymapFd = -1;
+    uint32_t m_keymapSize = 0;
 };
