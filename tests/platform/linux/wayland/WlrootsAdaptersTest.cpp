@@ -2,6 +2,7 @@
 // tests/support/with-sway, which gives a private headless sway.
 
 #include "platform/linux/desktop/TextFieldProcess.h"
+#include "platform/linux/wayland/ForeignToplevelWatch.h"
 #include "platform/linux/wayland/VirtualKeyboardPoster.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WlrDataControlClipboard.h"
@@ -379,6 +380,32 @@ TEST_F(VirtualKeyboard, ChordCarriesItsModifiers)
     ASSERT_TRUE(poster.postChord(ModifierKeys::leftShift, 7));
     ASSERT_TRUE(poster.postChord(ModifierKeys(), 6));
     EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == u"xXz"; }, 3000)) << field->text().toStdString();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(VirtualKeyboard, ToplevelWatchFollowsTheActivatedWindow)
+{
+    ForeignToplevelWatch watch(*connection);
+    ASSERT_TRUE(watch.isAvailable());
+    ASSERT_TRUE(watch.activated());
+    EXPECT_EQ(watch.activated()->title, u"Vell test field");
+    const QString firstAppId = watch.activated()->appId;
+    EXPECT_EQ(firstAppId, u"vell-textfield");
+
+    QSignalSpy changed(&watch, &ForeignToplevelWatch::activatedChanged);
+    {
+        TextFieldProcess other({QStringLiteral("--class"), QStringLiteral("vell-other-field")});
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return watch.activated() && watch.activated()->appId != firstAppId; }, 10000));
+        EXPECT_GE(changed.count(), 1);
+        EXPECT_EQ(watch.activated()->appId, u"vell-other-field");
+        EXPECT_EQ(watch.activated()->title, u"Vell test field");
+    }
+    // The other window closed: focus goes back to the first.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watch.activated() && watch.activated()->appId == firstAppId; }, 5000));
 }
 
 } // namespace
