@@ -8,7 +8,7 @@
 //   {"do":"grab"}, {"do":"ungrab"}      → holds or lets go of the whole keyboard
 // With --terminal it pastes on Ctrl+Shift+V and ignores Ctrl+V, as terminals
 // do; with --password it shows bullets, as a password field; --class NAME
-// sets its window class.
+// sets its window class (its app id on Wayland).
 
 #include <QApplication>
 #include <QClipboard>
@@ -121,6 +121,8 @@ int main(int argc, char** argv)
     const qsizetype classAt = arguments.indexOf(QStringLiteral("--class"));
     QCoreApplication::setApplicationName(
         classAt > 0 && classAt + 1 < arguments.size() ? arguments[classAt + 1] : QStringLiteral("vell-textfield"));
+    // Wayland's counterpart of the window class is the app id.
+    QGuiApplication::setDesktopFileName(QCoreApplication::applicationName());
     Field field;
     TerminalKeys terminalKeys;
     if (arguments.contains(QStringLiteral("--terminal")))
