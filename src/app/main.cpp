@@ -4,7 +4,10 @@
 #include "app/shell/VellApp.h"
 #include "app/windows/AppWindows.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/CompositorWorkspace.h"
 #include "platform/linux/DBusControlService.h"
+#include "platform/linux/DesktopSession.h"
+#include "platform/linux/EvdevKeyboardTap.h"
 #include "platform/linux/LibsecretStore.h"
 #include "platform/linux/LogindSessionEvents.h"
 #include "platform/linux/PortalMicrophonePermission.h"
@@ -17,36 +20,82 @@
 #include "platform/linux/X11KeystrokePoster.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XcbConnection.h"
+#include "platform/linux/wayland/VirtualKeyboardPoster.h"
+#include "platform/linux/wayland/WaylandConnection.h"
+#include "platform/linux/wayland/WlrDataControlClipboard.h"
 #include "storage/DebugLogFile.h"
 #include "storage/VellLog.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QSettings>
+#include <QStandardPaths>
 
-// Creates the Linux adapters of the platform services and hands them to the
-// application, which does everything else.
+#include <memory>
+#include <vector>
+
+namespace {
+
+int refuseToStart(const char* logLine, const char* sentence)
+{
+    VellLog::app().error(QString::fromLatin1(logLine));
+    std::fputs(sentence, stderr);
+    DebugLogFile::shared().flush();
+    return 1;
+}
+
+// What the user runs to reach this Vell from a compositor binding: `vell`
+// when that is this program, its full path otherwise.
+QString vellCommand()
+{
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("vell"));
+    const QString self = QCoreApplication::applicationFilePath();
+    return !onPath.isEmpty() && QFileInfo(onPath).canonicalFilePath() == QFileInfo(self).canonicalFilePath()
+               ? QStringLiteral("vell")
+               : self;
+}
+
+} // namespace
+
+// Tells the desktop session apart, creates the Linux adapters that serve it
+// and hands them to the application, which does everything else.
 int main(int argc, char** argv)
 {
     // `vell <command>` talks to the running copy and never starts a second one.
     if (CommandLine::isCommand(argc, argv))
         return CommandLine::run(argc, argv, VELL_VERSION);
 
-    // Vell pastes through the X server; without one there is nothing it can do.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !XcbConnection::open()) {
-        VellLog::app().error(QStringLiteral("No X display is reachable; quitting"));
-        std::fputs("Vell needs a graphical desktop session, and no X display is reachable.\n", stderr);
-        DebugLogFile::shared().flush();
-        return 1;
+    // The panel, the tray and the windows are X11 windows, through XWayland on
+    // Wayland: there the panel stays on top without taking the focus, which a
+    // native Wayland window cannot. Passed as an argument, so programs Vell
+    // opens (a browser) still pick their own platform.
+    std::vector<char*> arguments(argv, argv + argc);
+    char platformOption[] = "-platform";
+    char xcb[] = "xcb";
+    const bool platformChosen = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    if (!platformChosen) {
+        if (!XcbConnection::open()) {
+            if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+                return refuseToStart("Wayland without XWayland; quitting",
+                                     "Vell shows its panel and windows through XWayland, which this Wayland session "
+                                     "doesn't offer: turn XWayland on in your compositor's settings.\n");
+            return refuseToStart("No X display is reachable; quitting",
+                                 "Vell needs a graphical desktop session, and no X display is reachable.\n");
+        }
+        arguments.push_back(platformOption);
+        arguments.push_back(xcb);
     }
+    arguments.push_back(nullptr);
+    int argumentCount = int(arguments.size()) - 1;
 
     // Without a session bus, D-Bus clients would launch a stray one of their own
     // and wait for it; a bus address that fails at once keeps them quick.
     if (!qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vell-no-session-bus");
 
-    QApplication application(argc, argv);
+    QApplication application(argumentCount, arguments.data());
     QCoreApplication::setOrganizationName(QStringLiteral("Vell"));
     QCoreApplication::setApplicationName(QStringLiteral("Vell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELL_VERSION));
@@ -61,31 +110,105 @@ int main(int argc, char** argv)
 
     VellLog::app().info(QStringLiteral("Vell %1 starting").arg(QStringLiteral(VELL_VERSION)));
 
+    DesktopSession::Facts facts = DesktopSession::Facts::fromEnvironment();
+    std::unique_ptr<WaylandConnection> wayland;
+    if (!facts.waylandDisplay.isEmpty() && !platformChosen)
+        wayland = WaylandConnection::open();
+    facts.waylandConnected = wayland != nullptr;
+    if (wayland)
+        facts.waylandGlobals = wayland->globals();
+    const DesktopSession session = DesktopSession::detect(facts);
+
     QSettings preferences;
     PaletteAppearance appearance(application);
     PostedKeystrokes postedKeystrokes;
-    X11KeyboardTap keyboardTap(postedKeystrokes);
     LogindSessionEvents sessionEvents;
     PulseAudioBackend audio;
-    X11Workspace workspace;
-    QtClipboard clipboard(*QGuiApplication::clipboard());
-    QtClipboard primarySelection(*QGuiApplication::clipboard(), QClipboard::Selection);
     AtspiAccessibility accessibility;
-    X11KeystrokePoster keystrokes(postedKeystrokes);
     PulseSoundPlayer soundPlayer;
     PortalMicrophonePermission microphone;
     QNetworkAccessManager network;
 
-    const DictationPlatform platform{
-        keyboardTap, sessionEvents, audio,
-        workspace,   clipboard,     accessibility,
-        keystrokes,  soundPlayer,   microphone,
-        network,     preferences,   QGuiApplication::clipboard()->supportsSelection() ? &primarySelection : nullptr};
+    // One adapter per port, for the session in front of us. On Wayland only the
+    // compositor sees every key: the shortcut comes from its bindings (`vell
+    // press`/`vell release`) or from reading the keyboards for members of the
+    // input group. Where a Wayland protocol is missing, the X11 adapter works
+    // through XWayland for X11 applications, and finds no target otherwise.
+    std::unique_ptr<KeyboardTap> keyboardTap;
+    if (session.isWayland())
+        keyboardTap = std::make_unique<EvdevKeyboardTap>();
+    else
+        keyboardTap = std::make_unique<X11KeyboardTap>(postedKeystrokes);
+
+    std::unique_ptr<KeystrokePoster> keystrokes;
+    if (session.virtualKeyboard && wayland) {
+        auto poster = std::make_unique<VirtualKeyboardPoster>(*wayland);
+        if (poster->isAvailable())
+            keystrokes = std::move(poster);
+    }
+    if (!keystrokes)
+        keystrokes = std::make_unique<X11KeystrokePoster>(postedKeystrokes);
+
+    std::unique_ptr<Workspace> workspace;
+    if (session.swayIpc)
+        if (std::optional<CompositorWorkspace> sway = CompositorWorkspace::forSway())
+            workspace = std::make_unique<CompositorWorkspace>(std::move(*sway));
+    if (!workspace && session.hyprlandIpc)
+        if (std::optional<CompositorWorkspace> hyprland = CompositorWorkspace::forHyprland())
+            workspace = std::make_unique<CompositorWorkspace>(std::move(*hyprland));
+    if (!workspace)
+        workspace = std::make_unique<X11Workspace>();
+
+    std::unique_ptr<Clipboard> clipboard;
+    std::unique_ptr<Clipboard> primarySelection;
+    if (session.dataControl && wayland) {
+        auto dataControl = std::make_unique<WlrDataControlClipboard>(*wayland);
+        if (dataControl->isAvailable()) {
+            clipboard = std::move(dataControl);
+            auto primary =
+                std::make_unique<WlrDataControlClipboard>(*wayland, WlrDataControlClipboard::Mode::primarySelection);
+            if (primary->isAvailable())
+                primarySelection = std::move(primary);
+        }
+    }
+    if (!clipboard) {
+        clipboard = std::make_unique<QtClipboard>(*QGuiApplication::clipboard());
+        if (QGuiApplication::clipboard()->supportsSelection())
+            primarySelection = std::make_unique<QtClipboard>(*QGuiApplication::clipboard(), QClipboard::Selection);
+    }
+    VellLog::app().info(session.logLine());
+    VellLog::app().info(
+        QStringLiteral("adapters: keyboard %1, keystrokes %2, front window %3, clipboard %4")
+            .arg(session.isWayland() ? QStringLiteral("evdev") : QStringLiteral("X11"),
+                 dynamic_cast<VirtualKeyboardPoster*>(keystrokes.get()) ? QStringLiteral("virtual keyboard")
+                                                                        : QStringLiteral("XTest"),
+                 session.swayIpc       ? QStringLiteral("sway IPC")
+                 : session.hyprlandIpc ? QStringLiteral("Hyprland IPC")
+                                       : QStringLiteral("X11"),
+                 dynamic_cast<WlrDataControlClipboard*>(clipboard.get()) ? QStringLiteral("data control")
+                                                                         : QStringLiteral("X11 selection")));
+
+    const PlatformVocabulary& words =
+        session.isWayland() ? PlatformVocabulary::forLinuxWayland() : PlatformVocabulary::native();
+    const DictationPlatform platform{*keyboardTap, sessionEvents, audio,       *workspace,
+                                     *clipboard,   accessibility, *keystrokes, soundPlayer,
+                                     microphone,   network,       preferences, primarySelection.get()};
     VellAppOptions options;
     options.runningCopiesFolder = RunningCopies::defaultFolder();
+    options.controller.words = &words;
+    // Bindings in the compositor may be all there is; nothing here can see them.
+    options.keyboardAccessRequired = !session.isWayland();
+    std::optional<CompositorBindings::Compositor> compositor;
+    if (session.swayIpc)
+        compositor = CompositorBindings::Compositor::sway;
+    else if (session.hyprlandIpc)
+        compositor = CompositorBindings::Compositor::hyprland;
     options.makeWindows = [&](VellApp& app) -> std::unique_ptr<WindowPresenter> {
-        return std::make_unique<AppWindows>(
-            WindowServices{app.controller(), keyboardTap, microphone, clipboard, preferences, &app.keys()});
+        WindowServices services{app.controller(), *keyboardTap, microphone, *clipboard, preferences, &app.keys()};
+        services.words = &words;
+        services.compositor = compositor;
+        services.vellCommand = vellCommand();
+        return std::make_unique<AppWindows>(services);
     };
     VellApp app(platform, appearance, std::make_unique<LibsecretStore>(), std::move(options));
     QObject::connect(&app, &VellApp::quitRequested, &application, &QCoreApplication::quit);

@@ -117,6 +117,27 @@ const PlatformVocabulary& PlatformVocabulary::forLinux()
     return table;
 }
 
+const PlatformVocabulary& PlatformVocabulary::forLinuxWayland()
+{
+    static const PlatformVocabulary table = [] {
+        PlatformVocabulary v = forLinux();
+        const auto s = [](const char* text) { return QString::fromUtf8(text); };
+        v.keyboardAccessOffHint =
+            s("On Wayland only your compositor sees every key, so bind your shortcut there: in the compositor's "
+              "keyboard settings, bind it to \"vell press\" when it goes down and \"vell release\" when it comes "
+              "up, or to \"vell toggle\". To hold a modifier alone instead, Vell can read the keyboards once you "
+              "join the input group (sudo usermod -aG input $USER, then log in again), but every member of that "
+              "group can read every keystroke, passwords included.");
+        v.shortcutBlockedWarning =
+            s("Vell can't read the keyboard here: your shortcut works through your compositor's bindings.");
+        v.cancelHint = s("To cancel while dictating, bind a key to **vell cancel**.");
+        v.bindCommandHint = s("Bind keys in your desktop's keyboard settings: **vell press** and **vell release** "
+                              "for holding, or **vell toggle**.");
+        return v;
+    }();
+    return table;
+}
+
 const PlatformVocabulary& PlatformVocabulary::native()
 {
 #ifdef Q_OS_MACOS

@@ -56,6 +56,8 @@ struct PlatformVocabulary
     // notices against it as well, so that no sentence hard-codes one desktop.
     static const PlatformVocabulary& forMacOS();
     static const PlatformVocabulary& forLinux();
+    // Linux in a Wayland session, where only the compositor sees every key.
+    static const PlatformVocabulary& forLinuxWayland();
     // The table of the desktop this build runs on.
     static const PlatformVocabulary& native();
 };

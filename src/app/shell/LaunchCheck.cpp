@@ -80,8 +80,9 @@ void LaunchCheck::run()
     disconnect(&m_audio, nullptr, this, nullptr);
 
     const TranscriptionProvider provider = m_settings.provider();
-    const bool incomplete = needsSetup(provider, m_settings.apiKey(provider), m_keyboard.hasKeyboardAccess(),
-                                       m_microphone.status() == MicrophonePermission::Status::granted);
+    const bool incomplete =
+        needsSetup(provider, m_settings.apiKey(provider), m_keyboard.hasKeyboardAccess() || !m_keyboardAccessRequired,
+                   m_microphone.status() == MicrophonePermission::Status::granted);
     const bool setupDone = m_preferences.value(kSetupDoneKey, false).toBool();
     const Outcome outcome = decide(incomplete, setupDone);
     if (outcome != Outcome::openSetup)

@@ -48,6 +48,10 @@ public:
                            bool microphoneGranted);
     static Outcome decide(bool needsSetup, bool setupDone);
 
+    // Where the shortcut may come without keyboard access, its absence is no
+    // reason to open a window.
+    void setKeyboardAccessRequired(bool required) { m_keyboardAccessRequired = required; }
+
     // Runs the check after the delay (once; later calls do nothing).
     void schedule();
     bool hasRun() const { return m_ran; }
@@ -60,6 +64,7 @@ private:
     void run();
     bool stillWaiting() const;
 
+    bool m_keyboardAccessRequired = true;
     AppSettings& m_settings;
     KeyStore& m_keys;
     KeyboardTap& m_keyboard;

@@ -63,6 +63,7 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
     m_launchCheck =
         std::make_unique<LaunchCheck>(*m_settings, *m_keys, platform.keyboardTap, platform.microphone, platform.audio,
                                       platform.preferences, *m_idleWindows, m_options.launchCheck);
+    m_launchCheck->setKeyboardAccessRequired(m_options.keyboardAccessRequired);
     m_launchCheck->schedule();
 
     // What key bindings and status bars outside Vell ask for; a user's request,

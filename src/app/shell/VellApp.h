@@ -35,6 +35,9 @@ struct VellAppOptions
     std::function<std::unique_ptr<WindowPresenter>(VellApp&)> makeWindows;
     Updater::Opener openUrl = Updater::desktopOpener();
     LaunchCheckTimings launchCheck;
+    // Whether the launch check asks for keyboard access; not where the
+    // compositor's bindings may bring the shortcut instead.
+    bool keyboardAccessRequired = true;
     bool showTrayIcon = true;
     // Without a tray after this long, the settings window opens, so Vell can be reached at all.
     std::chrono::milliseconds trayGrace{5000};
