@@ -73,7 +73,7 @@ protected:
     {
         QProcess command;
         command.setProcessEnvironment(vellEnvironment());
-        command.start(QStringLiteral(VELL_BINARY), arguments);
+        command.start(vellBinary(), arguments);
         CommandResult result;
         if (!command.waitForFinished(int(std::chrono::milliseconds(kSettleLimit).count()))) {
             command.kill();
@@ -203,7 +203,7 @@ TEST_F(CommandLineTest, ToggleTwiceDictatesAndTheStatusFollowsEveryState)
     TextFieldProcess field;
     ASSERT_TRUE(isInFront(field));
     follower.setProcessEnvironment(vellEnvironment());
-    follower.start(QStringLiteral(VELL_BINARY), {u"status"_qs, u"--follow"_qs, u"--json"_qs});
+    follower.start(vellBinary(), {u"status"_qs, u"--follow"_qs, u"--json"_qs});
     ASSERT_TRUE(eventually([&] { return followedStates() == QStringList{u"idle"_qs}; }, kStartLimit))
         << followedStates().join(u' ').toStdString()
         << QString::fromUtf8(follower.readAllStandardError()).toStdString();

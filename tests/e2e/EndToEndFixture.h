@@ -50,6 +50,13 @@ using DesktopProbes::eventually;
 using DesktopProbes::pactlRows;
 using DesktopProbes::run;
 
+// The program under test; a wrapper that runs the tests as another user
+// hands over a copy it can run.
+inline QString vellBinary()
+{
+    return qEnvironmentVariable("VELL_BINARY", QStringLiteral(VELL_BINARY));
+}
+
 inline std::optional<qint64> frontmostPid()
 {
     const std::optional<QByteArray> pid = run(QStringLiteral("xdotool"), {u"getactivewindow"_qs, u"getwindowpid"_qs});
@@ -127,7 +134,8 @@ protected:
     }
 
     // As for a user who chose the demo in setup; everything else fresh.
-    void startVell()
+    // Ready once the log holds `readyLine` (on X11, the keyboard is watched).
+    void startVell(const QByteArray& readyLine = "hotkey: Event tap installed\n")
     {
         QSettings preferences(path(QStringLiteral("config/Vell/Vell.conf")), QSettings::IniFormat);
         preferences.setValue(QStringLiteral("provider"), QStringLiteral("mock"));
@@ -136,13 +144,13 @@ protected:
 
         vell.setProcessEnvironment(vellEnvironment());
         vell.setStandardErrorFile(path(QStringLiteral("vell.stderr")));
-        vell.start(QStringLiteral(VELL_BINARY));
+        vell.start(vellBinary());
         ASSERT_TRUE(vell.waitForStarted());
         ASSERT_TRUE(eventually(
             [&] {
                 const QByteArray log = debugLog();
-                return vell.state() != QProcess::Running || (log.contains("hotkey: Event tap installed\n") &&
-                                                             log.contains("audio: sound server connected\n"));
+                return vell.state() != QProcess::Running ||
+                       (log.contains(readyLine) && log.contains("audio: sound server connected\n"));
             },
             kStartLimit));
         ASSERT_EQ(vell.state(), QProcess::Running) << read(QStringLiteral("vell.stderr")).toStdString();
