@@ -20,6 +20,7 @@
 #include "platform/linux/X11KeystrokePoster.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XcbConnection.h"
+#include "platform/linux/wayland/ToplevelWorkspace.h"
 #include "platform/linux/wayland/VirtualKeyboardPoster.h"
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WlrDataControlClipboard.h"
@@ -156,8 +157,18 @@ int main(int argc, char** argv)
     if (!workspace && session.hyprlandIpc)
         if (std::optional<CompositorWorkspace> hyprland = CompositorWorkspace::forHyprland())
             workspace = std::make_unique<CompositorWorkspace>(std::move(*hyprland));
-    if (!workspace)
+    QString frontWindow = session.swayIpc ? QStringLiteral("sway IPC") : QStringLiteral("Hyprland IPC");
+    if (!workspace && wayland && session.kind == DesktopSession::Kind::wlroots) {
+        auto toplevels = std::make_unique<ToplevelWorkspace>(*wayland);
+        if (toplevels->isAvailable()) {
+            workspace = std::move(toplevels);
+            frontWindow = QStringLiteral("foreign toplevel (no process: no paste)");
+        }
+    }
+    if (!workspace) {
         workspace = std::make_unique<X11Workspace>();
+        frontWindow = QStringLiteral("X11");
+    }
 
     std::unique_ptr<Clipboard> clipboard;
     std::unique_ptr<Clipboard> primarySelection;
@@ -182,9 +193,7 @@ int main(int argc, char** argv)
             .arg(session.isWayland() ? QStringLiteral("evdev") : QStringLiteral("X11"),
                  dynamic_cast<VirtualKeyboardPoster*>(keystrokes.get()) ? QStringLiteral("virtual keyboard")
                                                                         : QStringLiteral("XTest"),
-                 session.swayIpc       ? QStringLiteral("sway IPC")
-                 : session.hyprlandIpc ? QStringLiteral("Hyprland IPC")
-                                       : QStringLiteral("X11"),
+                 frontWindow,
                  dynamic_cast<WlrDataControlClipboard*>(clipboard.get()) ? QStringLiteral("data control")
                                                                          : QStringLiteral("X11 selection")));
 

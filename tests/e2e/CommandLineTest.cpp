@@ -162,6 +162,20 @@ TEST_F(CommandLineTest, WithoutVellEveryCommandSaysSoAndFails)
     EXPECT_TRUE(help.out.contains(u"  toggle    Start dictating, or stop and paste\n"_qs)) << help.out.toStdString();
     // None of them started a Vell of its own.
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("state/Vell/debug.log"))));
+
+    // Vell itself on a Wayland session without XWayland: one sentence, and no start.
+    QProcess bare;
+    QProcessEnvironment environment = vellEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), path(QStringLiteral("no-compositor")));
+    bare.setProcessEnvironment(environment);
+    bare.start(vellBinary());
+    ASSERT_TRUE(bare.waitForFinished(int(std::chrono::milliseconds(kSettleLimit).count())));
+    EXPECT_EQ(bare.exitCode(), 1);
+    EXPECT_EQ(QString::fromUtf8(bare.readAllStandardError()),
+              u"Vell shows its panel and windows through XWayland, which this Wayland session doesn't offer: turn "
+              "XWayland on in your compositor's settings.\n"_qs);
 }
 
 TEST_F(CommandLineTest, PressAndReleaseArePushToTalk)

@@ -124,6 +124,9 @@ TEST_F(DictationEndToEndTest, AHeldShortcutPastesTheWholeDemoIntoTheFocusedField
     const QByteArray log = debugLog();
     EXPECT_TRUE(log.contains("hotkey: Event tap installed\n"));
     EXPECT_TRUE(log.contains("audio: engine started"));
+    EXPECT_TRUE(log.contains("app: session: X11, because DISPLAY is set and WAYLAND_DISPLAY is not\n"));
+    EXPECT_TRUE(log.contains("app: adapters: keyboard X11, keystrokes XTest, front window X11, clipboard X11 "
+                             "selection\n"));
     // A dictation on an ordinary desktop has nothing to complain about.
     EXPECT_FALSE(log.contains(": ERROR ")) << log.toStdString();
     expectNoDictatedWordInTheLog();

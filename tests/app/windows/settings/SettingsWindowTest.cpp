@@ -2,6 +2,7 @@
 
 #include "app/windows/WindowsFixture.h"
 #include "app/windows/history/DeleteAllDialog.h"
+#include "app/windows/settings/CompositorBindingsBox.h"
 #include "app/windows/settings/DictionaryTab.h"
 #include "app/windows/settings/GeneralTab.h"
 #include "app/windows/settings/KeyRow.h"
@@ -154,6 +155,30 @@ TEST_F(SettingsWindowTest, AKeyBehindALockedKeyringIsNamedAndUnlockedOnlyOnReque
     EXPECT_TRUE(note->isVisible());
     settings.setProvider(TranscriptionProvider::mock);
     EXPECT_FALSE(note->isVisible());
+}
+
+TEST_F(SettingsWindowTest, OnSwayTheGeneralTabShowsTheBindingLinesForTheShortcutReadyToCopy)
+{
+    WindowServices onSway = services();
+    onSway.compositor = CompositorBindings::Compositor::sway;
+    onSway.vellCommand = u"/opt/vell/bin/vell"_qs;
+    onSway.words = &PlatformVocabulary::forLinuxWayland();
+    SettingsWindow settingsWindow(onSway, [] {});
+    settingsWindow.show();
+    CompositorBindingsBox* bindings = settingsWindow.general()->bindings();
+    ASSERT_NE(bindings, nullptr);
+    EXPECT_EQ(bindings->lines()->toPlainText(), u"bindsym --no-repeat Alt_R exec /opt/vell/bin/vell press\n"
+                                                "bindsym --release Alt_R exec /opt/vell/bin/vell release"_qs);
+
+    desktopSettings.setShortcut(Shortcut{{}, {}, ModifierKeys::rightControl});
+    EXPECT_TRUE(bindings->lines()->toPlainText().startsWith(u"bindsym --no-repeat Control_R exec"_qs));
+    QTest::mouseClick(bindings->copyButton(), Qt::LeftButton);
+    EXPECT_EQ(clipboard.text(), bindings->lines()->toPlainText() + u'\n');
+    EXPECT_EQ(bindings->copyButton()->text(), u"Copied"_qs);
+
+    // X11 shows none: its own shortcut works everywhere.
+    SettingsWindow onX11(services(), [] {});
+    EXPECT_EQ(onX11.general()->bindings(), nullptr);
 }
 
 TEST_F(SettingsWindowTest, TheBannerShowsWhatIsMissingUntilItIsGranted)
