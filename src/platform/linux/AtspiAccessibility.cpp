@@ -194,6 +194,32 @@ std::optional<char32_t> AtspiAccessibility::characterBeforeCaret(qint32 pid)
     return characterBefore(element.get());
 }
 
+std::optional<RunningApplication> AtspiAccessibility::activeApplication()
+{
+    if (!atspiStarted())
+        return std::nullopt;
+    const QDeadlineTimer deadline(kSearchLimit);
+    Object desktop{atspi_get_desktop(0)};
+    if (!desktop)
+        return std::nullopt;
+    for (Object& application : children(desktop.get(), deadline)) {
+        Error error;
+        const guint pid = atspi_accessible_get_process_id(application.get(), error.out());
+        if (error.isSet() || pid == 0 || qint64(pid) == QCoreApplication::applicationPid())
+            continue;
+        for (const Object& window : children(application.get(), deadline)) {
+            if (!hasState(window.get(), ATSPI_STATE_ACTIVE))
+                continue;
+            std::unique_ptr<gchar, decltype(&g_free)> name(atspi_accessible_get_name(application.get(), error.out()),
+                                                           &g_free);
+            const QString appName = name && !error.isSet() ? QString::fromUtf8(name.get()) : QString();
+            const std::optional<QString> known = appName.isEmpty() ? std::nullopt : std::optional(appName);
+            return RunningApplication{qint32(pid), known, known};
+        }
+    }
+    return std::nullopt;
+}
+
 bool AtspiAccessibility::isPasswordFieldFocused(qint32 pid)
 {
     const Object element = focusedElementOf(pid);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Accessibility.h"
+#include "platform/Workspace.h"
 
 #include <chrono>
 
@@ -18,4 +19,25 @@ public:
 
     std::optional<char32_t> characterBeforeCaret(qint32 pid) override;
     bool isPasswordFieldFocused(qint32 pid) override;
+
+    // The application whose window is active, by its accessible name and pid;
+    // none when no other application's window is (this program's own cannot
+    // be asked while it waits for the answer).
+    std::optional<RunningApplication> activeApplication();
+};
+
+// The window in front where no display server property names it (GNOME and
+// KDE on Wayland): the active application on the accessibility bus. Toolkits
+// without accessibility (some games, old X11 programs) go unseen, and the
+// text then stays on the clipboard.
+class AtspiWorkspace final : public Workspace
+{
+public:
+    explicit AtspiWorkspace(AtspiAccessibility& accessibility) : m_accessibility(accessibility) {}
+
+    std::optional<RunningApplication> frontmostApplication() override { return m_accessibility.activeApplication(); }
+    std::optional<KeyboardGrab> keyboardGrab() override { return std::nullopt; }
+
+private:
+    AtspiAccessibility& m_accessibility;
 };

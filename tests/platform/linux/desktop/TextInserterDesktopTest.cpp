@@ -209,6 +209,37 @@ TEST_F(TextInserterDesktopTest, WindowWithoutPidPropertyIsFoundThroughTheServer)
     EXPECT_EQ(workspace.frontmostApplication()->pid, QCoreApplication::applicationPid());
 }
 
+TEST_F(TextInserterDesktopTest, TheAccessibilityBusNamesTheActiveApplicationAndFollowsTheFocus)
+{
+    TextFieldProcess first({u"--class"_qs, u"first-field"_qs});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return first.send({{u"do"_qs, u"state"_qs}}).value(u"active"_qs).toBool();
+        },
+        5000));
+    AtspiWorkspace atspi(accessibility);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return atspi.frontmostApplication().has_value(); }, 5000));
+    const RunningApplication front = *atspi.frontmostApplication();
+    EXPECT_EQ(front.pid, first.pid());
+    EXPECT_TRUE(front.name.has_value() && !front.name->isEmpty());
+    EXPECT_EQ(front.windowClass, front.name);
+
+    TextFieldProcess second;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::optional<RunningApplication> now = atspi.frontmostApplication();
+            return now && now->pid == second.pid();
+        },
+        5000));
+    first.activate();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::optional<RunningApplication> now = atspi.frontmostApplication();
+            return now && now->pid == first.pid();
+        },
+        5000));
+}
+
 TEST_F(TextInserterDesktopTest, TheDesktopItselfIsNoAppToPasteInto)
 {
     // A desktop window (what file managers draw the icons on), focused.
