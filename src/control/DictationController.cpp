@@ -330,6 +330,11 @@ bool DictationController::start()
 
     m_target = target;
     m_inserter.prepare();
+    // A desktop that asks before letting Vell paste asks now, while the user
+    // talks, rather than when the text is ready.
+    const KeystrokePoster::Access access = m_platform.keystrokes.access();
+    if (access == KeystrokePoster::Access::notAsked || access == KeystrokePoster::Access::refused)
+        m_platform.keystrokes.requestAccess();
 
     auto audio = std::make_shared<AudioStream>();
     m_capture.setSink([audio](QByteArray chunk) { audio->push(std::move(chunk)); });
@@ -609,6 +614,9 @@ void DictationController::deliver(const QString& text, const QUuid& entryID, con
             break;
         case InsertOutcome::Kind::pasteFailed:
             leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::pasteFailed, std::nullopt});
+            break;
+        case InsertOutcome::Kind::pasteNotAllowed:
+            leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::notAllowed, std::nullopt});
             break;
         }
     }

@@ -132,6 +132,8 @@ public:
     const KeyboardGrabWatch& keyboardGrab() const { return m_keyboardGrab; }
     const std::optional<QString>& micNote() const { return m_micNote; }
     bool escapeCancels() const { return m_hotkey.escapeCancels(); }
+    // The desktop's dialog asking whether Vell may paste is up.
+    bool isAskingToPaste() const { return m_platform.keystrokes.access() == KeystrokePoster::Access::asking; }
     // How the last dictation ended; none before the first.
     const std::optional<DictationOutcome>& lastOutcome() const { return m_lastOutcome; }
 

@@ -20,6 +20,8 @@ QString pasteRefusalText(const PasteRefusal& refusal)
         return QStringLiteral("Another program holds the keyboard, so it wasn't pasted.");
     case PasteRefusal::Reason::pasteFailed:
         return QStringLiteral("Pasting didn't work this time.");
+    case PasteRefusal::Reason::notAllowed:
+        return QStringLiteral("Your desktop didn't let Vell paste; allow it when it asks at your next dictation.");
     case PasteRefusal::Reason::noTarget:
         return QStringLiteral("There was no app to paste into.");
     }
@@ -77,7 +79,8 @@ std::optional<QString> description(const DictationProblems& problems)
 
 QString kind(const DictationProblem& problem)
 {
-    static const char* const kPasteReasons[] = {"switched app", "keyboard grabbed", "paste failed", "no target"};
+    static const char* const kPasteReasons[] = {"switched app", "keyboard grabbed", "paste failed", "no target",
+                                                "not allowed"};
     return std::visit(
         Overloaded{
             [](const TranscriberMissing& missing) {

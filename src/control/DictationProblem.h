@@ -44,6 +44,7 @@ struct PasteRefusal
         keyboardGrabbed, // another program holds the keyboard
         pasteFailed,     // the paste could not be posted
         noTarget,        // nothing was in front when the dictation started
+        notAllowed,      // the desktop does not let Vell post the paste keystroke
     };
 
     Reason reason = Reason::noTarget;

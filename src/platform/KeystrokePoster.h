@@ -14,7 +14,21 @@ enum class PasteKeys {
 class KeystrokePoster
 {
 public:
+    // Whether the desktop lets this program post keystrokes. Some ask the
+    // user first, in a dialog of their own.
+    enum class Access {
+        granted,
+        notAsked, // requestAccess() would ask the user
+        asking,   // the desktop's dialog is up
+        refused,  // the user said no, or the permission ended
+    };
+
     virtual ~KeystrokePoster() = default;
+
+    virtual Access access() const { return Access::granted; }
+    // Asks the desktop for the permission, which may show its dialog; only
+    // at a moment the user expects one, never in the middle of a paste.
+    virtual void requestAccess() {}
 
     // Presses the left key of every kind in `modifiers`, taps `keyCode` (a
     // shortcut-model key code) and releases the modifiers. Modifiers the user

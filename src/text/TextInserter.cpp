@@ -116,6 +116,10 @@ InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
         m_log.info(QStringLiteral("frontmost app changed; not pasting"));
         return {InsertOutcome::Kind::frontmostChanged, front ? front->name : std::nullopt};
     }
+    if (m_poster.access() != KeystrokePoster::Access::granted) {
+        m_log.info(QStringLiteral("the desktop doesn't let Vell post keystrokes; not pasting"));
+        return {InsertOutcome::Kind::pasteNotAllowed, std::nullopt};
+    }
     // Keystrokes would go to the grabbing program, which may be a password prompt.
     if (const std::optional<KeyboardGrab> grab = m_workspace.keyboardGrab()) {
         const std::optional<QString> owner = grab->owner ? grab->owner->name : std::nullopt;

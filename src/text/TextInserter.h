@@ -22,6 +22,7 @@ struct InsertOutcome
         frontmostChanged, // another application (or none) is in front now; nothing was touched
         keyboardGrabbed,  // another program holds the keyboard (a password prompt); nothing was touched
         pasteFailed,      // the text could not be placed or the chord not posted; the clipboard is as it was
+        pasteNotAllowed,  // the desktop does not let this program post keystrokes; nothing was touched
     };
 
     Kind kind = Kind::pasted;

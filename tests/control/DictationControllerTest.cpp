@@ -572,6 +572,35 @@ TEST_F(ControllerTest, CommandsFromOutsideTakeTheShortcutsPathsAndSayWhyNot)
     EXPECT_EQ(quits, 1);
 }
 
+TEST_F(ControllerTest, ADesktopThatAsksBeforePastingIsAskedAtTheStartAndARefusalLeavesTheClipboard)
+{
+    make(true);
+    keystrokes.allowed = KeystrokePoster::Access::notAsked;
+    keystrokes.answer = KeystrokePoster::Access::refused;
+    startListening();
+    EXPECT_EQ(keystrokes.accessRequests, 1) << "asked while the user talks, not at the paste";
+    script->say(TranscriptEvent::finalText(u"Not yet allowed."_qs));
+    controller->stop();
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_TRUE(keystrokes.pastes.isEmpty());
+    EXPECT_EQ(clipboard.text(), u"Not yet allowed."_qs);
+    EXPECT_EQ(controller->notice().detail(),
+              u"Your desktop didn't let Vell paste; allow it when it asks at your next dictation."_qs);
+    EXPECT_EQ(history.entries().first().status, HistoryEntry::Status::notInserted);
+
+    // Asked again at the next dictation; allowed this time, it pastes.
+    keystrokes.answer = KeystrokePoster::Access::granted;
+    startListening();
+    EXPECT_EQ(keystrokes.accessRequests, 2);
+    script->say(TranscriptEvent::finalText(u"Now it may."_qs));
+    controller->stop();
+    script->end();
+    ASSERT_TRUE(waitForState(State::idle));
+    EXPECT_EQ(keystrokes.pastes.size(), 1);
+    EXPECT_EQ(history.entries().first().status, HistoryEntry::Status::pasted);
+}
+
 TEST_F(ControllerTest, StartChecksRefuseWithOneNoticeInOrder)
 {
     make();

@@ -18,6 +18,17 @@ public:
     };
 
     bool fails = false;
+    Access allowed = Access::granted;
+    int accessRequests = 0;
+    // What the desktop's dialog answers when asked.
+    Access answer = Access::granted;
+
+    Access access() const override { return allowed; }
+    void requestAccess() override
+    {
+        ++accessRequests;
+        allowed = answer;
+    }
     QList<Chord> chords;
     QList<PasteKeys> pastes;
     std::function<void()> onPaste;

@@ -33,7 +33,7 @@ HUDView::Content HUDView::Content::of(const DictationController& c)
     return {c.state(),         c.committed(),       c.interim(),
             c.notice().text(), c.notice().detail(), c.notice().isAboutClipboard(),
             c.isPolishing(),   c.isReconnecting(),  c.micNote(),
-            c.escapeCancels()};
+            c.escapeCancels(), c.isAskingToPaste()};
 }
 
 HUDView::Indicator HUDView::indicator(const Content& content)
@@ -73,6 +73,8 @@ QString HUDView::statusLine(const Content& content)
             return live;
         if (content.micNote)
             return *content.micNote;
+        if (content.askingToPaste)
+            return QStringLiteral("Allow Vell to paste in your desktop's dialog, and keep talking");
         return content.escapeCancels ? QStringLiteral("Listening…  (Esc to cancel)") : QStringLiteral("Listening…");
     }
     case State::finishing: {

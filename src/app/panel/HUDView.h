@@ -37,6 +37,7 @@ public:
         bool isReconnecting = false;
         std::optional<QString> micNote;
         bool escapeCancels = true;
+        bool askingToPaste = false;
 
         static Content of(const DictationController& controller);
     };

@@ -62,6 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Where Escape would reach the app too (a Wayland tap that only reads), it isn't offered.
         StatusCase{"ListeningEscapeNotOffered", with(State::listening, [](Content& c) { c.escapeCancels = false; }),
                    u"Listening…"_qs, Indicator::levelBars, std::nullopt},
+        StatusCase{
+            "ListeningWhileTheDesktopAsksToPaste", with(State::listening, [](Content& c) { c.askingToPaste = true; }),
+            u"Allow Vell to paste in your desktop's dialog, and keep talking"_qs, Indicator::levelBars, std::nullopt},
         StatusCase{"ListeningMicNote",
                    with(State::listening, [](Content& c) { c.micNote = u"Using the built-in microphone."_qs; }),
                    u"Using the built-in microphone."_qs, Indicator::levelBars, std::nullopt},
