@@ -34,7 +34,8 @@ QString kindName(Compositor compositor, ModifierKind kind)
     return QLatin1String((compositor == Compositor::sway ? kSway : kHyprland)[int(kind)]);
 }
 
-// The keysym of a recorded key, from the name it was recorded with.
+} // namespace
+
 std::optional<QString> keysymOf(const Shortcut& shortcut)
 {
     if (shortcut.keyCode == StoredKeyCodes::space)
@@ -67,8 +68,6 @@ std::optional<QString> keysymOf(const Shortcut& shortcut)
     }
     return std::nullopt;
 }
-
-} // namespace
 
 QString configName(Compositor compositor)
 {
