@@ -10,6 +10,7 @@
 #include "platform/linux/EvdevKeyboardTap.h"
 #include "platform/linux/LibsecretStore.h"
 #include "platform/linux/LogindSessionEvents.h"
+#include "platform/linux/PortalGlobalShortcuts.h"
 #include "platform/linux/PortalMicrophonePermission.h"
 #include "platform/linux/PostedKeystrokes.h"
 #include "platform/linux/PulseAudioBackend.h"
@@ -25,6 +26,7 @@
 #include "platform/linux/wayland/WaylandConnection.h"
 #include "platform/linux/wayland/WlrDataControlClipboard.h"
 #include "storage/DebugLogFile.h"
+#include "storage/DesktopSettings.h"
 #include "storage/VellLog.h"
 
 #include <QApplication>
@@ -212,16 +214,41 @@ int main(int argc, char** argv)
         compositor = CompositorBindings::Compositor::sway;
     else if (session.hyprlandIpc)
         compositor = CompositorBindings::Compositor::hyprland;
+    // GNOME and KDE bind chords for other programs through the desktop portal.
+    const bool portalShortcut = session.isWayland() && session.kind != DesktopSession::Kind::wlroots;
     options.makeWindows = [&](VellApp& app) -> std::unique_ptr<WindowPresenter> {
         WindowServices services{app.controller(), *keyboardTap, microphone, *clipboard, preferences, &app.keys()};
         services.words = &words;
         services.compositor = compositor;
         services.vellCommand = vellCommand();
+        if (portalShortcut)
+            services.shortcutAdvice = [](const Shortcut& shortcut) -> std::optional<QString> {
+                if (!preferredTrigger(shortcut))
+                    return PortalShortcut::describe(PortalShortcut::State::modifierOnly);
+                return std::nullopt;
+            };
         return std::make_unique<AppWindows>(services);
     };
     VellApp app(platform, appearance, std::make_unique<LibsecretStore>(), std::move(options));
     QObject::connect(&app, &VellApp::quitRequested, &application, &QCoreApplication::quit);
     DBusControlService control(app.commands());
+
+    std::unique_ptr<PortalShortcut> globalShortcut;
+    if (portalShortcut) {
+        globalShortcut = std::make_unique<PortalShortcut>(app.desktopSettings().shortcut());
+        DictationController& controller = app.controller();
+        QObject::connect(globalShortcut.get(), &PortalShortcut::pressed, &controller, [&controller] {
+            controller.handle(HotkeyMonitor::Event::pressed, DictationController::EventSource::command);
+        });
+        QObject::connect(globalShortcut.get(), &PortalShortcut::released, &controller, [&controller] {
+            controller.handle(HotkeyMonitor::Event::released, DictationController::EventSource::command);
+        });
+        QObject::connect(&app.desktopSettings(), &DesktopSettings::shortcutChanged, globalShortcut.get(),
+                         &PortalShortcut::rebind);
+        QObject::connect(globalShortcut.get(), &PortalShortcut::stateChanged, [](PortalShortcut::State state) {
+            VellLog::hotkey().info(QStringLiteral("desktop shortcut: %1").arg(QVariant::fromValue(state).toString()));
+        });
+    }
 
     const int status = QCoreApplication::exec();
     VellLog::app().info(QStringLiteral("Vell quitting"));

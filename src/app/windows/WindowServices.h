@@ -43,4 +43,9 @@ struct WindowServices
     // windows show the lines that bind the shortcut there, calling `vellCommand`.
     std::optional<CompositorBindings::Compositor> compositor = std::nullopt;
     QString vellCommand = QStringLiteral("vell");
+    // Where the desktop binds the shortcut for Vell: what to tell the user
+    // about a shortcut it cannot bind; none when it can.
+    std::function<std::optional<QString>(const Shortcut&)> shortcutAdvice = [](const Shortcut&) {
+        return std::optional<QString>();
+    };
 };

@@ -37,6 +37,15 @@ GeneralTab::GeneralTab(const WindowServices& services, std::function<void()> ope
     }
     connect(m_recorder, &ShortcutRecorderButton::shortcutRecorded, this, &GeneralTab::onShortcutRecorded);
     connect(&desktopSettings, &DesktopSettings::shortcutChanged, m_recorder, &ShortcutRecorderButton::setShortcut);
+    m_shortcutAdvice = WindowStyle::secondary(QString(), this);
+    form->addRow(QString(), m_shortcutAdvice);
+    const auto advise = [this](const Shortcut& shortcut) {
+        const std::optional<QString> advice = m_services.shortcutAdvice(shortcut);
+        m_shortcutAdvice->setText(advice.value_or(QString()));
+        m_shortcutAdvice->setVisible(advice.has_value());
+    };
+    advise(desktopSettings.shortcut());
+    connect(&desktopSettings, &DesktopSettings::shortcutChanged, this, advise);
     if (m_services.compositor) {
         m_bindings =
             new CompositorBindingsBox(*m_services.compositor, m_services.vellCommand, m_services.clipboard, this);

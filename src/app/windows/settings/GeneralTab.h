@@ -27,6 +27,8 @@ public:
     ShortcutRecorderButton* recorder() const { return m_recorder; }
     // On sway or Hyprland only.
     CompositorBindingsBox* bindings() const { return m_bindings; }
+    // What the desktop can't do with the shortcut; hidden when nothing.
+    QLabel* shortcutAdvice() const { return m_shortcutAdvice; }
     QComboBox* trigger() const { return m_trigger; }
     MicrophoneSection* microphone() const { return m_microphone; }
     QCheckBox* sounds() const { return m_sounds; }
@@ -44,6 +46,7 @@ private:
     WindowServices m_services;
     ShortcutRecorderButton* m_recorder;
     CompositorBindingsBox* m_bindings = nullptr;
+    QLabel* m_shortcutAdvice = nullptr;
     QComboBox* m_trigger;
     MicrophoneSection* m_microphone;
     QCheckBox* m_sounds;

@@ -196,6 +196,8 @@ QWidget* SetupWindow::shortcutPage()
         advice->addWidget(open);
     }
     layout->addWidget(m_fnAdvice);
+    m_desktopShortcutAdvice = WindowStyle::paragraph(QString(), page);
+    layout->addWidget(m_desktopShortcutAdvice);
     layout->addStretch();
     connect(&controller.desktopSettings(), &DesktopSettings::shortcutChanged, this, [this](const Shortcut& shortcut) {
         m_recorder->setShortcut(shortcut);
@@ -439,6 +441,9 @@ void SetupWindow::showShortcutAdvice()
     const Shortcut& shortcut = m_services.controller.desktopSettings().shortcut();
     const bool fnAlone = shortcut.isModifierOnly() && shortcut.modifiers == ModifierKeys::fn;
     m_fnAdvice->setVisible(fnAlone && !m_services.words->setupFnHint.isEmpty());
+    const std::optional<QString> advice = m_services.shortcutAdvice(shortcut);
+    m_desktopShortcutAdvice->setText(advice.value_or(QString()));
+    m_desktopShortcutAdvice->setVisible(advice.has_value());
 }
 
 void SetupWindow::showProvider()

@@ -92,6 +92,7 @@ private:
 
     ShortcutRecorderButton* m_recorder = nullptr;
     QWidget* m_fnAdvice = nullptr;
+    QLabel* m_desktopShortcutAdvice = nullptr;
     QPushButton* m_allowMicrophone = nullptr;
     QLabel* m_microphoneAllowed = nullptr;
     QWidget* m_microphoneAllowedRow = nullptr;

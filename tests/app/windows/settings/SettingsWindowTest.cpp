@@ -11,6 +11,7 @@
 #include "app/windows/settings/PermissionsBanner.h"
 #include "app/windows/settings/PrivacyTab.h"
 #include "app/windows/settings/TranscriptionTab.h"
+#include "shortcut/StoredKeyCodes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -179,6 +180,24 @@ TEST_F(SettingsWindowTest, OnSwayTheGeneralTabShowsTheBindingLinesForTheShortcut
     // X11 shows none: its own shortcut works everywhere.
     SettingsWindow onX11(services(), [] {});
     EXPECT_EQ(onX11.general()->bindings(), nullptr);
+}
+
+TEST_F(SettingsWindowTest, WhereTheDesktopCannotBindTheShortcutTheGeneralTabSaysWhy)
+{
+    WindowServices onPortal = services();
+    onPortal.shortcutAdvice = [](const Shortcut& shortcut) -> std::optional<QString> {
+        if (shortcut.isModifierOnly())
+            return u"A lone modifier can't be a desktop shortcut."_qs;
+        return std::nullopt;
+    };
+    SettingsWindow settingsWindow(onPortal, [] {});
+    settingsWindow.show();
+    QLabel* advice = settingsWindow.general()->shortcutAdvice();
+    EXPECT_TRUE(advice->isVisible()); // the default shortcut is Right Alt alone
+    EXPECT_EQ(advice->text(), u"A lone modifier can't be a desktop shortcut."_qs);
+    desktopSettings.setShortcut(
+        Shortcut{StoredKeyCodes::space, u"Space"_qs, ModifierKeys::leftControl | ModifierKeys::leftAlt});
+    EXPECT_FALSE(advice->isVisible());
 }
 
 TEST_F(SettingsWindowTest, TheBannerShowsWhatIsMissingUntilItIsGranted)
