@@ -167,6 +167,12 @@ int main(int argc, char** argv)
             frontWindow = QStringLiteral("foreign toplevel (no process: no paste)");
         }
     }
+    // GNOME and KDE name no window to other programs; the accessibility bus
+    // knows which application is active, native or through XWayland.
+    if (!workspace && session.isWayland() && session.kind != DesktopSession::Kind::wlroots) {
+        workspace = std::make_unique<AtspiWorkspace>(accessibility);
+        frontWindow = QStringLiteral("accessibility bus");
+    }
     if (!workspace) {
         workspace = std::make_unique<X11Workspace>();
         frontWindow = QStringLiteral("X11");
