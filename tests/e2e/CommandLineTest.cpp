@@ -103,23 +103,6 @@ protected:
                                              << debugLog().toStdString();
     }
 
-    // The only history entry, once its status is `status`.
-    QJsonObject onlyEntryWith(const char* status)
-    {
-        const auto settled = [&] {
-            const QJsonArray entries = history();
-            return entries.size() == 1 &&
-                   entries.first().toObject().value(QStringLiteral("status")).toString() == QLatin1String(status);
-        };
-        if (!eventually(settled, kSettleLimit)) {
-            ADD_FAILURE() << "no single " << status
-                          << " entry: " << read(QStringLiteral("data/Vell/history.json")).toStdString() << "\n"
-                          << debugLog().toStdString();
-            return {};
-        }
-        return history().first().toObject();
-    }
-
     // The states the follower printed, a repeat of the same state counted once.
     QStringList followedStates()
     {

@@ -183,6 +183,38 @@ protected:
         return ::testing::AssertionFailure() << "the text field never came to the front";
     }
 
+    // The only history entry, once its status is `status`.
+    QJsonObject onlyEntryWith(const char* status)
+    {
+        const auto settled = [&] {
+            const QJsonArray entries = history();
+            return entries.size() == 1 &&
+                   entries.first().toObject().value(QStringLiteral("status")).toString() == QLatin1String(status);
+        };
+        if (!eventually(settled, kSettleLimit)) {
+            ADD_FAILURE() << "no single " << status
+                          << " entry: " << read(QStringLiteral("data/Vell/history.json")).toStdString() << "\n"
+                          << debugLog().toStdString();
+            return {};
+        }
+        return history().first().toObject();
+    }
+
+    // Whether the field comes to hold exactly `text`.
+    ::testing::AssertionResult fieldHolds(TextFieldProcess& field, const QString& text)
+    {
+        QString seen;
+        if (eventually(
+                [&] {
+                    seen = field.text();
+                    return seen == text;
+                },
+                kSettleLimit))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the field reads \"" << seen.toStdString() << "\"\n"
+                                             << debugLog().toStdString();
+    }
+
     // Long enough to outlast any hold, so the microphone hears speech throughout.
     void playSpeech()
     {
