@@ -4,6 +4,7 @@
 # interaction" among them, without which the session has no keyboard.
 # Exits 0 once pressed, 1 while there is no such dialog.
 import sys
+import time
 import gi
 
 gi.require_version('Atspi', '2.0')
@@ -22,6 +23,7 @@ def press(accessible, depth=0):
         if role == 'check box' and wanted == 'Share' and \
                 not accessible.get_state_set().contains(Atspi.StateType.CHECKED):
             accessible.do_action(0)
+            time.sleep(0.5)
         if role in ('push button', 'button') and wanted in name.split():
             accessible.do_action(0)
             return True

@@ -238,7 +238,8 @@ void PortalKeystrokePoster::onResponse(uint code, const QVariantMap& results)
         // GNOME grants the session without the keyboard when "remote
         // interaction" is left unticked.
         if (!(results.value(QStringLiteral("devices")).toUInt() & kKeyboard)) {
-            fail(QStringLiteral("the session has no keyboard"));
+            fail(QStringLiteral("the session has no keyboard (devices %1)")
+                     .arg(results.value(QStringLiteral("devices")).toString()));
             return;
         }
         if (const QString token = results.value(QStringLiteral("restore_token")).toString(); !token.isEmpty())
@@ -251,6 +252,10 @@ void PortalKeystrokePoster::onResponse(uint code, const QVariantMap& results)
 
 void PortalKeystrokePoster::onSessionClosed(const QVariantMap&)
 {
+    // A refused Start closes the session too, and that signal may still be
+    // queued after the Response was handled.
+    if (m_access != Access::granted)
+        return;
     VellLog::insert().info(QStringLiteral("The desktop closed the RemoteDesktop session"));
     m_bus.disconnect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,
                      SLOT(onSessionClosed(QVariantMap)));
