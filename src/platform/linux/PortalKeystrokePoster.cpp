@@ -329,16 +329,28 @@ void PortalKeystrokePoster::sendKeycode(int evdevCode, bool down)
     send(QStringLiteral("NotifyKeyboardKeycode"), evdevCode, down);
 }
 
-// Calls on one connection arrive in the order they were sent, so the chord
-// keeps its order without waiting for each answer.
+// Each key goes once the previous one was handed on: sent all at once,
+// mutter sometimes applies a modifier after the key it should hold.
 void PortalKeystrokePoster::send(const QString& method, int key, bool down)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
-    call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << key << uint(down ? 1 : 0);
+    m_queue.push_back({method, key, down});
+    if (m_queue.size() == 1)
+        sendFirst();
+}
+
+void PortalKeystrokePoster::sendFirst()
+{
+    if (m_queue.empty())
+        return;
+    const Key& next = m_queue.front();
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, next.method);
+    call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << next.key << uint(next.down ? 1 : 0);
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [method](QDBusPendingCallWatcher* pending) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* pending) {
         pending->deleteLater();
         if (pending->isError())
-            VellLog::insert().error(QStringLiteral("%1: %2").arg(method, pending->error().message()));
+            VellLog::insert().error(QStringLiteral("%1: %2").arg(m_queue.front().method, pending->error().message()));
+        m_queue.pop_front();
+        sendFirst();
     });
 }

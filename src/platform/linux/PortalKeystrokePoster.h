@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <deque>
+
 class QSettings;
 
 // Posts keystrokes through the desktop portal's RemoteDesktop interface, the
@@ -82,6 +84,14 @@ private:
     void sendKeysym(int keysym, bool down);
     void sendKeycode(int evdevCode, bool down);
     void send(const QString& method, int key, bool down);
+    void sendFirst();
+
+    struct Key
+    {
+        QString method;
+        int key = 0;
+        bool down = false;
+    };
 
     QSettings& m_store;
     QDBusConnection m_bus;
@@ -91,4 +101,5 @@ private:
     quint64 m_tokens = 0;
     QString m_request; // the object path whose Response is awaited
     QString m_session;
+    std::deque<Key> m_queue; // the front one is on its way
 };

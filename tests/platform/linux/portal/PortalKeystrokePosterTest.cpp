@@ -42,6 +42,16 @@ bool answerDialog(const QString& button)
     return false;
 }
 
+bool waitUntilActive(TextFieldProcess& field)
+{
+    return field.isRunning() &&
+           QTest::qWaitFor(
+               [&] {
+                   return field.send({{QStringLiteral("do"), QStringLiteral("state")}}).value(u"active").toBool();
+               },
+               10000);
+}
+
 bool waitFor(const PortalKeystrokePoster& poster, Access access)
 {
     return QTest::qWaitFor([&] { return poster.access() == access; }, 20000);
@@ -110,23 +120,26 @@ TEST_F(PortalPoster, PastesIntoANativeWaylandFieldOnEveryChord)
     owner.closeWriteChannel();
 
     qputenv("QT_QPA_PLATFORM", "wayland");
-    TextFieldProcess field;
-    ASSERT_TRUE(field.isRunning());
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return field.send({{QStringLiteral("do"), QStringLiteral("state")}}).value(u"active").toBool();
-        },
-        10000));
+    {
+        TextFieldProcess field;
+        ASSERT_TRUE(waitUntilActive(field));
+        field.set(QStringLiteral("> "), 2);
+        ASSERT_TRUE(poster.paste(PasteKeys::ctrlV));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return field.text() == QStringLiteral("> ") + text; }, 5000))
+            << field.text().toStdString();
 
-    field.set(QStringLiteral("> "), 2);
-    ASSERT_TRUE(poster.paste(PasteKeys::ctrlV));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return field.text() == QStringLiteral("> ") + text; }, 5000))
-        << field.text().toStdString();
-
-    // Ctrl+A by its physical key selects everything; Shift+Insert replaces it.
-    ASSERT_TRUE(poster.postChord(ModifierKeys::leftControl, X11KeyCodes::toModel(38)));
-    ASSERT_TRUE(poster.paste(PasteKeys::shiftInsert));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return field.text() == text; }, 5000)) << field.text().toStdString();
+        // Ctrl+A by its physical key selects everything; Shift+Insert replaces it.
+        ASSERT_TRUE(poster.postChord(ModifierKeys::leftControl, X11KeyCodes::toModel(38)));
+        ASSERT_TRUE(poster.paste(PasteKeys::shiftInsert));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return field.text() == text; }, 5000)) << field.text().toStdString();
+    }
+    {
+        // A terminal takes Ctrl+V as a control character.
+        TextFieldProcess terminal({QStringLiteral("--terminal")});
+        ASSERT_TRUE(waitUntilActive(terminal));
+        ASSERT_TRUE(poster.paste(PasteKeys::ctrlShiftV));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return terminal.text() == text; }, 5000)) << terminal.text().toStdString();
+    }
 
     owner.kill();
     owner.waitForFinished(3000);
