@@ -209,6 +209,8 @@ void PortalKeystrokePoster::unwatchRequest()
 
 void PortalKeystrokePoster::onResponse(uint code, const QVariantMap& results)
 {
+    if (m_request.isEmpty() || (calledFromDBus() && message().path() != m_request))
+        return;
     unwatchRequest();
     const Step step = m_step;
     if (code != 0) {
@@ -252,9 +254,8 @@ void PortalKeystrokePoster::onResponse(uint code, const QVariantMap& results)
 
 void PortalKeystrokePoster::onSessionClosed(const QVariantMap&)
 {
-    // A refused Start closes the session too, and that signal may still be
-    // queued after the Response was handled.
-    if (m_access != Access::granted)
+    // A refused Start closes the session too, after its Response.
+    if (m_session.isEmpty() || (calledFromDBus() && message().path() != m_session))
         return;
     VellLog::insert().info(QStringLiteral("The desktop closed the RemoteDesktop session"));
     m_bus.disconnect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,

@@ -3,6 +3,7 @@
 #include "platform/KeystrokePoster.h"
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -20,7 +21,7 @@ class QSettings;
 // is kept in `store` and offered the next time.
 // The portal's keyboard is a device of its own, so keys the user still holds
 // cannot be let go through it: the chord is posted as it is.
-class PortalKeystrokePoster final : public QObject, public KeystrokePoster
+class PortalKeystrokePoster final : public QObject, public KeystrokePoster, protected QDBusContext
 {
     Q_OBJECT
 
@@ -62,7 +63,8 @@ Q_SIGNALS:
     void accessChanged(PortalKeystrokePoster::Access access);
 
 private Q_SLOTS:
-    // QtDBus connects bus signals by slot signature only.
+    // QtDBus connects bus signals by slot signature only. A signal queued
+    // before its match was removed may still arrive: each checks its path.
     void onResponse(uint code, const QVariantMap& results);
     void onSessionClosed(const QVariantMap& details);
 
