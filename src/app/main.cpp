@@ -11,6 +11,7 @@
 #include "platform/linux/LibsecretStore.h"
 #include "platform/linux/LogindSessionEvents.h"
 #include "platform/linux/PortalGlobalShortcuts.h"
+#include "platform/linux/PortalKeystrokePoster.h"
 #include "platform/linux/PortalMicrophonePermission.h"
 #include "platform/linux/PostedKeystrokes.h"
 #include "platform/linux/PulseAudioBackend.h"
@@ -143,8 +144,11 @@ int main(int argc, char** argv)
     else
         keyboardTap = std::make_unique<X11KeyboardTap>(postedKeystrokes);
 
+    // GNOME and KDE: the desktop portal's keyboard, after the user's consent.
     std::unique_ptr<KeystrokePoster> keystrokes;
-    if (session.virtualKeyboard && wayland) {
+    if (session.isWayland() && session.kind != DesktopSession::Kind::wlroots)
+        keystrokes = std::make_unique<PortalKeystrokePoster>(preferences);
+    else if (session.virtualKeyboard && wayland) {
         auto poster = std::make_unique<VirtualKeyboardPoster>(*wayland);
         if (poster->isAvailable())
             keystrokes = std::move(poster);
@@ -199,8 +203,9 @@ int main(int argc, char** argv)
     VellLog::app().info(
         QStringLiteral("adapters: keyboard %1, keystrokes %2, front window %3, clipboard %4")
             .arg(session.isWayland() ? QStringLiteral("evdev") : QStringLiteral("X11"),
-                 dynamic_cast<VirtualKeyboardPoster*>(keystrokes.get()) ? QStringLiteral("virtual keyboard")
-                                                                        : QStringLiteral("XTest"),
+                 dynamic_cast<VirtualKeyboardPoster*>(keystrokes.get())   ? QStringLiteral("virtual keyboard")
+                 : dynamic_cast<PortalKeystrokePoster*>(keystrokes.get()) ? QStringLiteral("RemoteDesktop portal")
+                                                                          : QStringLiteral("XTest"),
                  frontWindow,
                  dynamic_cast<WlrDataControlClipboard*>(clipboard.get()) ? QStringLiteral("data control")
                                                                          : QStringLiteral("X11 selection")));

@@ -54,33 +54,6 @@ PortalKeystrokePoster::~PortalKeystrokePoster()
     closeSession();
 }
 
-QString PortalKeystrokePoster::describe(Access access)
-{
-    switch (access) {
-    case Access::unknown:
-        return QCoreApplication::translate("PortalKeystrokePoster",
-                                           "Vell may not type into other apps yet: choose Allow Pasting in Vell "
-                                           "Settings and accept your desktop's dialog.");
-    case Access::asking:
-        return QCoreApplication::translate("PortalKeystrokePoster",
-                                           "Vell is waiting for you to accept your desktop's dialog that lets it type "
-                                           "into other apps.");
-    case Access::granted:
-        return QCoreApplication::translate("PortalKeystrokePoster",
-                                           "Vell may type into other apps until you log out or your desktop stops it.");
-    case Access::refused:
-        return QCoreApplication::translate("PortalKeystrokePoster",
-                                           "Vell was not allowed to type into other apps, so dictations stay on the "
-                                           "clipboard: choose Allow Pasting in Vell Settings and accept your "
-                                           "desktop's dialog, with remote interaction allowed.");
-    case Access::closed:
-        return QCoreApplication::translate("PortalKeystrokePoster",
-                                           "Your desktop stopped letting Vell type into other apps: choose Allow "
-                                           "Pasting in Vell Settings and accept your desktop's dialog again.");
-    }
-    return {};
-}
-
 void PortalKeystrokePoster::requestAccess()
 {
     if (m_access == Access::asking || m_access == Access::granted)
@@ -262,7 +235,7 @@ void PortalKeystrokePoster::onSessionClosed(const QVariantMap&)
                      SLOT(onSessionClosed(QVariantMap)));
     m_session.clear();
     m_step = Step::none;
-    setAccess(Access::closed);
+    setAccess(Access::refused); // the desktop ended it
 }
 
 void PortalKeystrokePoster::closeSession()

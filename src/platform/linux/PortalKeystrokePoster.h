@@ -26,26 +26,17 @@ class PortalKeystrokePoster final : public QObject, public KeystrokePoster, prot
     Q_OBJECT
 
 public:
-    enum class Access {
-        unknown, // not asked yet
-        asking,  // the desktop's dialog is open, or the session is being set up
-        granted, // keystrokes go through
-        refused, // the user said no, or there is no portal to ask
-        closed,  // the desktop ended a granted session
-    };
-    Q_ENUM(Access)
-
     explicit PortalKeystrokePoster(QSettings& store, const QDBusConnection& bus = QDBusConnection::sessionBus(),
                                    QObject* parent = nullptr);
     ~PortalKeystrokePoster() override;
 
-    Access access() const { return m_access; }
-    // One sentence for the user: what the state means and how to allow pasting again.
-    static QString describe(Access access);
+    // notAsked until requestAccess(); refused also once the desktop ends a
+    // granted session.
+    Access access() const override { return m_access; }
 
     // Opens the session, asking the desktop for consent. Does nothing while
     // asking or granted.
-    void requestAccess();
+    void requestAccess() override;
 
     // Taps the physical key `keyCode` names (by evdev code, so a shortcut's
     // key stays the same key on every layout) with the left keys of `modifiers`.
@@ -60,7 +51,7 @@ public:
     static inline const QString kRestoreTokenKey = QStringLiteral("remoteDesktopRestoreToken");
 
 Q_SIGNALS:
-    void accessChanged(PortalKeystrokePoster::Access access);
+    void accessChanged(KeystrokePoster::Access access);
 
 private Q_SLOTS:
     // QtDBus connects bus signals by slot signature only. A signal queued
@@ -97,7 +88,7 @@ private:
 
     QSettings& m_store;
     QDBusConnection m_bus;
-    Access m_access = Access::unknown;
+    Access m_access = Access::notAsked;
     Step m_step = Step::none;
     uint m_version = 0;
     quint64 m_tokens = 0;

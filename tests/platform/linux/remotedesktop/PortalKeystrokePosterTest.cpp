@@ -21,7 +21,7 @@
 
 namespace {
 
-using Access = PortalKeystrokePoster::Access;
+using Access = KeystrokePoster::Access;
 
 // Presses `button` ("Share" or "Cancel") of the consent dialog once it shows.
 bool answerDialog(const QString& button)
@@ -75,11 +75,9 @@ TEST_F(PortalPoster, PostsNothingUntilTheUserAllowsIt)
 {
     PortalKeystrokePoster poster(*settings);
     QSignalSpy changes(&poster, &PortalKeystrokePoster::accessChanged);
-    EXPECT_EQ(poster.access(), Access::unknown);
+    EXPECT_EQ(poster.access(), Access::notAsked);
     EXPECT_FALSE(poster.paste(PasteKeys::ctrlV));
     EXPECT_FALSE(poster.postChord(ModifierKeys::leftControl, X11KeyCodes::toModel(38)));
-    for (Access access : {Access::unknown, Access::asking, Access::granted, Access::refused, Access::closed})
-        EXPECT_FALSE(PortalKeystrokePoster::describe(access).isEmpty());
 
     poster.requestAccess();
     EXPECT_EQ(poster.access(), Access::asking);
