@@ -74,9 +74,19 @@ void PortalKeystrokePoster::setAccess(Access access)
     Q_EMIT accessChanged(access);
 }
 
+namespace {
+constexpr char kDeclined[] = "the user said no";
+} // namespace
+
 void PortalKeystrokePoster::fail(const QString& why)
 {
-    VellLog::insert().error(QStringLiteral("The RemoteDesktop portal gave no keyboard: %1").arg(why));
+    // The user saying no is an answer, not a fault.
+    const bool declined = why == QLatin1String(kDeclined);
+    const QString line = QStringLiteral("The RemoteDesktop portal gave no keyboard: %1").arg(why);
+    if (declined)
+        VellLog::insert().info(line);
+    else
+        VellLog::insert().error(line);
     unwatchRequest();
     closeSession();
     m_step = Step::none;
@@ -189,7 +199,7 @@ void PortalKeystrokePoster::onResponse(uint code, const QVariantMap& results)
     if (code != 0) {
         if (code == kCancelledByUser && step == Step::start)
             m_store.remove(kRestoreTokenKey);
-        fail(code == kCancelledByUser ? QStringLiteral("the user said no") : QStringLiteral("the portal failed"));
+        fail(code == kCancelledByUser ? QString::fromLatin1(kDeclined) : QStringLiteral("the portal failed"));
         return;
     }
     switch (step) {

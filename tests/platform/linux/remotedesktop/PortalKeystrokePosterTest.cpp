@@ -7,6 +7,7 @@
 
 #include "platform/linux/X11KeyCodes.h"
 #include "platform/linux/desktop/TextFieldProcess.h"
+#include "support/PortalDialog.h"
 
 #include <QDBusConnection>
 #include <QProcess>
@@ -26,20 +27,7 @@ using Access = KeystrokePoster::Access;
 // Presses `button` ("Share" or "Cancel") of the consent dialog once it shows.
 bool answerDialog(const QString& button)
 {
-    const QString script = qEnvironmentVariable("VELL_PORTAL_DIALOG", QStringLiteral(VELL_PORTAL_DIALOG));
-    for (int attempt = 0; attempt < 30; ++attempt) {
-        QProcess answer;
-        answer.setProcessChannelMode(QProcess::ForwardedChannels);
-        answer.start(QStringLiteral("python3"), {script, button});
-        // The poster's replies are served meanwhile.
-        if (QTest::qWaitFor([&] { return answer.state() == QProcess::NotRunning; }, 10000) &&
-            answer.exitStatus() == QProcess::NormalExit && answer.exitCode() == 0)
-            return true;
-        answer.kill();
-        answer.waitForFinished(1000);
-        QTest::qWait(300);
-    }
-    return false;
+    return answerPortalDialog(qEnvironmentVariable("VELL_PORTAL_DIALOG", QStringLiteral(VELL_PORTAL_DIALOG)), button);
 }
 
 bool waitUntilActive(TextFieldProcess& field)
