@@ -133,58 +133,62 @@ int main(int argc, char** argv)
     PortalMicrophonePermission microphone;
     QNetworkAccessManager network;
 
-    // One adapter per port, for the session in front of us. On Wayland only the
-    // compositor sees every key: the shortcut comes from its bindings (`vell
-    // press`/`vell release`) or from reading the keyboards for members of the
-    // input group. Where a Wayland protocol is missing, the X11 adapter works
-    // through XWayland for X11 applications, and finds no target otherwise.
+    // One adapter per port, for the session in front of us; where one cannot
+    // start after all, the X11 one stands in, and the log says which served.
+    DesktopSession::Adapters chosen = session.adapters();
+    using Adapters = DesktopSession::Adapters;
+
     std::unique_ptr<KeyboardTap> keyboardTap;
-    if (session.isWayland())
+    if (chosen.keyboard == Adapters::Keyboard::evdev)
         keyboardTap = std::make_unique<EvdevKeyboardTap>();
     else
         keyboardTap = std::make_unique<X11KeyboardTap>(postedKeystrokes);
 
-    // GNOME and KDE: the desktop portal's keyboard, after the user's consent.
     std::unique_ptr<KeystrokePoster> keystrokes;
-    if (session.isWayland() && session.kind != DesktopSession::Kind::wlroots)
+    if (chosen.keystrokes == Adapters::Keystrokes::portal) {
         keystrokes = std::make_unique<PortalKeystrokePoster>(preferences);
-    else if (session.virtualKeyboard && wayland) {
+    } else if (chosen.keystrokes == Adapters::Keystrokes::virtualKeyboard && wayland) {
         auto poster = std::make_unique<VirtualKeyboardPoster>(*wayland);
         if (poster->isAvailable())
             keystrokes = std::move(poster);
     }
-    if (!keystrokes)
+    if (!keystrokes) {
         keystrokes = std::make_unique<X11KeystrokePoster>(postedKeystrokes);
+        chosen.keystrokes = Adapters::Keystrokes::xtest;
+    }
 
     std::unique_ptr<Workspace> workspace;
-    if (session.swayIpc)
-        if (std::optional<CompositorWorkspace> sway = CompositorWorkspace::forSway())
-            workspace = std::make_unique<CompositorWorkspace>(std::move(*sway));
-    if (!workspace && session.hyprlandIpc)
-        if (std::optional<CompositorWorkspace> hyprland = CompositorWorkspace::forHyprland())
-            workspace = std::make_unique<CompositorWorkspace>(std::move(*hyprland));
-    QString frontWindow = session.swayIpc ? QStringLiteral("sway IPC") : QStringLiteral("Hyprland IPC");
-    if (!workspace && wayland && session.kind == DesktopSession::Kind::wlroots) {
-        auto toplevels = std::make_unique<ToplevelWorkspace>(*wayland);
-        if (toplevels->isAvailable()) {
-            workspace = std::move(toplevels);
-            frontWindow = QStringLiteral("foreign toplevel (no process: no paste)");
+    std::optional<CompositorWorkspace> ipc;
+    switch (chosen.frontWindow) {
+    case Adapters::FrontWindow::swayIpc:
+        ipc = CompositorWorkspace::forSway();
+        break;
+    case Adapters::FrontWindow::hyprlandIpc:
+        ipc = CompositorWorkspace::forHyprland();
+        break;
+    case Adapters::FrontWindow::foreignToplevel:
+        if (wayland) {
+            auto toplevels = std::make_unique<ToplevelWorkspace>(*wayland);
+            if (toplevels->isAvailable())
+                workspace = std::move(toplevels);
         }
-    }
-    // GNOME and KDE name no window to other programs; the accessibility bus
-    // knows which application is active, native or through XWayland.
-    if (!workspace && session.isWayland() && session.kind != DesktopSession::Kind::wlroots) {
+        break;
+    case Adapters::FrontWindow::accessibility:
         workspace = std::make_unique<AtspiWorkspace>(accessibility);
-        frontWindow = QStringLiteral("accessibility bus");
+        break;
+    case Adapters::FrontWindow::x11:
+        break;
     }
+    if (ipc)
+        workspace = std::make_unique<CompositorWorkspace>(std::move(*ipc));
     if (!workspace) {
         workspace = std::make_unique<X11Workspace>();
-        frontWindow = QStringLiteral("X11");
+        chosen.frontWindow = Adapters::FrontWindow::x11;
     }
 
     std::unique_ptr<Clipboard> clipboard;
     std::unique_ptr<Clipboard> primarySelection;
-    if (session.dataControl && wayland) {
+    if (chosen.clipboard == Adapters::Clipboard::dataControl && wayland) {
         auto dataControl = std::make_unique<WlrDataControlClipboard>(*wayland);
         if (dataControl->isAvailable()) {
             clipboard = std::move(dataControl);
@@ -195,20 +199,13 @@ int main(int argc, char** argv)
         }
     }
     if (!clipboard) {
+        chosen.clipboard = Adapters::Clipboard::x11Selection;
         clipboard = std::make_unique<QtClipboard>(*QGuiApplication::clipboard());
         if (QGuiApplication::clipboard()->supportsSelection())
             primarySelection = std::make_unique<QtClipboard>(*QGuiApplication::clipboard(), QClipboard::Selection);
     }
     VellLog::app().info(session.logLine());
-    VellLog::app().info(
-        QStringLiteral("adapters: keyboard %1, keystrokes %2, front window %3, clipboard %4")
-            .arg(session.isWayland() ? QStringLiteral("evdev") : QStringLiteral("X11"),
-                 dynamic_cast<VirtualKeyboardPoster*>(keystrokes.get())   ? QStringLiteral("virtual keyboard")
-                 : dynamic_cast<PortalKeystrokePoster*>(keystrokes.get()) ? QStringLiteral("RemoteDesktop portal")
-                                                                          : QStringLiteral("XTest"),
-                 frontWindow,
-                 dynamic_cast<WlrDataControlClipboard*>(clipboard.get()) ? QStringLiteral("data control")
-                                                                         : QStringLiteral("X11 selection")));
+    VellLog::app().info(chosen.logLine());
 
     const PlatformVocabulary& words =
         session.isWayland() ? PlatformVocabulary::forLinuxWayland() : PlatformVocabulary::native();
@@ -225,15 +222,18 @@ int main(int argc, char** argv)
         compositor = CompositorBindings::Compositor::sway;
     else if (session.hyprlandIpc)
         compositor = CompositorBindings::Compositor::hyprland;
-    // GNOME and KDE bind chords for other programs through the desktop portal.
-    const bool portalShortcut = session.isWayland() && session.kind != DesktopSession::Kind::wlroots;
+    const bool portalShortcut = chosen.portalShortcut;
+    // Created once the app is; the windows ask it later, when they show.
+    std::unique_ptr<PortalShortcut> globalShortcut;
     options.makeWindows = [&](VellApp& app) -> std::unique_ptr<WindowPresenter> {
         WindowServices services{app.controller(), *keyboardTap, microphone, *clipboard, preferences, &app.keys()};
         services.words = &words;
         services.compositor = compositor;
         services.vellCommand = vellCommand();
         if (portalShortcut)
-            services.shortcutAdvice = [](const Shortcut& shortcut) -> std::optional<QString> {
+            services.shortcutAdvice = [&globalShortcut](const Shortcut& shortcut) -> std::optional<QString> {
+                if (globalShortcut && globalShortcut->state() == PortalShortcut::State::unavailable)
+                    return globalShortcut->description();
                 if (!preferredTrigger(shortcut))
                     return PortalShortcut::describe(PortalShortcut::State::modifierOnly);
                 return std::nullopt;
@@ -244,7 +244,6 @@ int main(int argc, char** argv)
     QObject::connect(&app, &VellApp::quitRequested, &application, &QCoreApplication::quit);
     DBusControlService control(app.commands());
 
-    std::unique_ptr<PortalShortcut> globalShortcut;
     if (portalShortcut) {
         globalShortcut = std::make_unique<PortalShortcut>(app.desktopSettings().shortcut());
         DictationController& controller = app.controller();

@@ -107,3 +107,41 @@ QString DesktopSession::logLine() const
         line += QStringLiteral("; ") + offers.join(QStringLiteral(", "));
     return line;
 }
+
+DesktopSession::Adapters DesktopSession::adapters() const
+{
+    Adapters chosen;
+    if (!isWayland())
+        return chosen;
+    chosen.keyboard = Adapters::Keyboard::evdev;
+    if (kind == Kind::wlroots) {
+        if (virtualKeyboard)
+            chosen.keystrokes = Adapters::Keystrokes::virtualKeyboard;
+        chosen.frontWindow = swayIpc       ? Adapters::FrontWindow::swayIpc
+                             : hyprlandIpc ? Adapters::FrontWindow::hyprlandIpc
+                                           : Adapters::FrontWindow::foreignToplevel;
+    } else {
+        // GNOME and KDE name no window to other programs; the accessibility
+        // bus knows the active application, native or through XWayland.
+        chosen.keystrokes = Adapters::Keystrokes::portal;
+        chosen.frontWindow = Adapters::FrontWindow::accessibility;
+        chosen.portalShortcut = true;
+    }
+    // GNOME offers no data control; mutter hands an XWayland owner's clipboard on.
+    if (dataControl)
+        chosen.clipboard = Adapters::Clipboard::dataControl;
+    return chosen;
+}
+
+QString DesktopSession::Adapters::logLine() const
+{
+    static const char* const kKeyboards[] = {"X11", "evdev"};
+    static const char* const kKeystrokes[] = {"XTest", "virtual keyboard", "RemoteDesktop portal"};
+    static const char* const kFrontWindows[] = {"X11", "sway IPC", "Hyprland IPC",
+                                                "foreign toplevel (no process: no paste)", "accessibility bus"};
+    static const char* const kClipboards[] = {"X11 selection", "data control"};
+    return QStringLiteral("adapters: keyboard %1, keystrokes %2, front window %3, clipboard %4%5")
+        .arg(QLatin1String(kKeyboards[int(keyboard)]), QLatin1String(kKeystrokes[int(keystrokes)]),
+             QLatin1String(kFrontWindows[int(frontWindow)]), QLatin1String(kClipboards[int(clipboard)]),
+             portalShortcut ? QStringLiteral(", shortcut from the desktop portal") : QString());
+}

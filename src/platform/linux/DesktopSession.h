@@ -41,7 +41,31 @@ struct DesktopSession
     bool dataControl = false;     // the clipboard can be used without a window
     QString reason;               // why this kind, for the log
 
+    // Which adapter serves each port in this session. On Wayland only the
+    // compositor sees every key: the shortcut comes from its bindings or the
+    // desktop portal, or from reading the keyboards for members of the input
+    // group. Where a Wayland way is missing, the X11 adapter works through
+    // XWayland for X11 applications and finds no target otherwise.
+    struct Adapters
+    {
+        enum class Keyboard { x11, evdev };
+        enum class Keystrokes { xtest, virtualKeyboard, portal };
+        enum class FrontWindow { x11, swayIpc, hyprlandIpc, foreignToplevel, accessibility };
+        enum class Clipboard { x11Selection, dataControl };
+
+        Keyboard keyboard = Keyboard::x11;
+        Keystrokes keystrokes = Keystrokes::xtest;
+        FrontWindow frontWindow = FrontWindow::x11;
+        Clipboard clipboard = Clipboard::x11Selection;
+        bool portalShortcut = false; // the desktop portal's global shortcut drives dictations
+
+        bool operator==(const Adapters&) const = default;
+        // "adapters: keyboard …, keystrokes …, front window …, clipboard …", for the log.
+        QString logLine() const;
+    };
+
     static DesktopSession detect(const Facts& facts);
+    Adapters adapters() const;
 
     bool isWayland() const { return kind != Kind::x11 && kind != Kind::none; }
     // One line for the debug log: the kind, what is available and why.

@@ -72,6 +72,39 @@ TEST(DesktopSessionTest, EachSessionKindIsToldAndLoggedWithItsReason)
     EXPECT_FALSE(bareSession.xwayland);
 }
 
+TEST(DesktopSessionTest, EachSessionKindGetsTheAdaptersThatWorkThere)
+{
+    using Adapters = DesktopSession::Adapters;
+    const auto adaptersOf = [](const Facts& facts) { return DesktopSession::detect(facts).adapters(); };
+
+    Facts x11;
+    x11.x11Display = QStringLiteral(":0");
+    EXPECT_EQ(adaptersOf(x11), Adapters{});
+    EXPECT_EQ(Adapters{}.logLine(), u"adapters: keyboard X11, keystrokes XTest, front window X11, clipboard X11 "
+                                    "selection"_qs);
+
+    Facts sway = wayland(kWlrootsGlobals);
+    sway.swaySocket = QStringLiteral("/run/user/1000/sway-ipc.sock");
+    EXPECT_EQ(adaptersOf(sway), (Adapters{Adapters::Keyboard::evdev, Adapters::Keystrokes::virtualKeyboard,
+                                          Adapters::FrontWindow::swayIpc, Adapters::Clipboard::dataControl, false}));
+    Facts hyprland = wayland(kWlrootsGlobals);
+    hyprland.hyprlandSignature = QStringLiteral("abc");
+    EXPECT_EQ(adaptersOf(hyprland).frontWindow, Adapters::FrontWindow::hyprlandIpc);
+    // Without an IPC the window in front has a name but no process.
+    EXPECT_EQ(adaptersOf(wayland(kWlrootsGlobals)).frontWindow, Adapters::FrontWindow::foreignToplevel);
+
+    const Adapters gnome = adaptersOf(wayland({u"wl_seat"_qs}, u"GNOME"_qs));
+    EXPECT_EQ(gnome, (Adapters{Adapters::Keyboard::evdev, Adapters::Keystrokes::portal,
+                               Adapters::FrontWindow::accessibility, Adapters::Clipboard::x11Selection, true}));
+    EXPECT_EQ(gnome.logLine(), u"adapters: keyboard evdev, keystrokes RemoteDesktop portal, front window "
+                               "accessibility bus, clipboard X11 selection, shortcut from the desktop portal"_qs);
+    // KDE offers data control, and pastes through the portal like GNOME.
+    const Adapters kde = adaptersOf(wayland({u"wl_seat"_qs, u"zwlr_data_control_manager_v1"_qs}, u"KDE"_qs));
+    EXPECT_EQ(kde.clipboard, Adapters::Clipboard::dataControl);
+    EXPECT_EQ(kde.keystrokes, Adapters::Keystrokes::portal);
+    EXPECT_TRUE(kde.portalShortcut);
+}
+
 TEST(CompositorWorkspaceTest, TheFocusedWindowIsReadFromEitherCompositorsReply)
 {
     // A trimmed get_tree: a native window, an X11 one through XWayland (floating), a workspace.
