@@ -85,6 +85,9 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
     m_armTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_armTimer, &QTimer::timeout, this, [this] { m_pressStartedSession = start(); });
 
+    m_recordTimer.setSingleShot(true);
+    connect(&m_recordTimer, &QTimer::timeout, this, &DictationController::writeRecord);
+
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, [this] {
         if (m_state != State::finishing || !m_transcription)
@@ -108,6 +111,7 @@ DictationController::~DictationController()
     m_capture.setFailure({});
     m_capture.setNote({});
     dropTranscription();
+    writeRecord();
     keepUnfinishedText();
 }
 
@@ -308,6 +312,7 @@ bool DictationController::start()
 {
     if (m_state != State::idle)
         return false;
+    writeRecord(); // the last dictation's, before this one can change history
 
     const TranscriptionProvider provider = m_settings.provider();
     const QString key = m_settings.apiKey(provider);
@@ -471,6 +476,9 @@ void DictationController::stop()
     endAudio();
     setState(State::finishing);
     m_flushTimer.start(m_options.timings.flushLimit);
+    // Asked while the service finishes, not once the text is ready.
+    if (m_target)
+        m_inserter.readCaret(m_target->pid);
 }
 
 void DictationController::cancel()
@@ -519,11 +527,11 @@ void DictationController::finish(Ending ending, const std::optional<DictationPro
     m_flushTimer.stop();
     dropTranscription();
     m_latched = false;
-    m_checkpoint.clear();
 
     const QString text = TextInserter::joinFragment(m_interim, m_committed).trimmed();
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (text.isEmpty()) {
+        m_checkpoint.clear();
         resetToIdle();
         if (!problems.isEmpty())
             m_notice.show(NoticeMessage::withProblems(problems));
@@ -531,52 +539,58 @@ void DictationController::finish(Ending ending, const std::optional<DictationPro
         return;
     }
 
-    HistoryEntry entry = entryFor(text, now);
-
     if (ending == Ending::cancelled) {
         resetToIdle();
+        HistoryEntry entry = entryFor(text, now);
         entry.status = HistoryEntry::Status::cancelled;
         m_history.add(entry);
+        if (!m_history.hasUnsavedChanges())
+            m_checkpoint.clear();
         m_history.prune(m_settings.historyRetention(), now);
         m_notice.show(NoticeMessage::of(NoticeMessage::Kind::cancelled));
         setOutcome(DictationOutcome::cancelled);
         return;
     }
 
+    Record record{entryFor(text, now), false, std::nullopt, std::nullopt};
+    record.entry.note = DictationProblemText::description(problems);
     if (m_listeningSince)
-        m_usage.record(text, double(m_listeningSince->msecsTo(m_stoppedAt.value_or(now))) / 1000.0);
-
-    entry.note = DictationProblemText::description(problems);
-    m_history.add(entry);
+        record.seconds = double(m_listeningSince->msecsTo(m_stoppedAt.value_or(now))) / 1000.0;
 
     const QString anthropicKey = m_settings.anthropicKey();
     if (m_settings.cleanupEnabled() && !anthropicKey.isEmpty()) {
         setPolishing(true);
-        cleanUp(text, entry.id, problems);
+        // The request goes out first; the saves happen while it is answered.
+        cleanUp(text, record, problems);
+        m_usage.record(text, record.seconds.value_or(0));
+        m_history.add(record.entry);
         return;
     }
     resetToIdle();
-    deliver(text, entry.id, problems);
+    deliver(text, record, problems);
 }
 
-void DictationController::cleanUp(const QString& text, const QUuid& entryID, const DictationProblems& problems)
+void DictationController::cleanUp(const QString& text, Record record, const DictationProblems& problems)
 {
+    record.inHistory = true;
+    record.seconds.reset();
     m_cleaner = std::make_unique<TextCleaner>(m_platform.network, m_settings.anthropicKey(), m_settings.cleanupModel(),
                                               m_settings.vocabulary(), m_options.cleanupEndpoint);
-    connect(m_cleaner.get(), &TextCleaner::cleaned, this, [this, text, entryID, problems](const QString& cleaned) {
+    connect(m_cleaner.get(), &TextCleaner::cleaned, this, [this, text, record, problems](const QString& cleaned) {
         m_cleaner.release()->deleteLater();
+        Record delivered = record;
         if (cleaned != text)
-            m_history.replaceText(entryID, cleaned);
+            delivered.cleaned = cleaned;
         resetToIdle();
-        deliver(cleaned, entryID, problems);
+        deliver(cleaned, delivered, problems);
     });
     connect(m_cleaner.get(), &TextCleaner::failed, this,
-            [this, text, entryID, problems](const TextCleaner::Failure& failure) {
+            [this, text, record, problems](const TextCleaner::Failure& failure) {
                 m_cleaner.release()->deleteLater();
                 const CleanupFailure fallback{failure};
                 logger().error(DictationProblemText::kind(fallback));
                 resetToIdle();
-                deliver(text, entryID, problems + DictationProblems{fallback});
+                deliver(text, record, problems + DictationProblems{fallback});
             });
     m_cleaner->clean(text);
 }
@@ -590,47 +604,80 @@ void DictationController::resetToIdle()
     setState(State::idle);
 }
 
-void DictationController::deliver(const QString& text, const QUuid& entryID, const DictationProblems& problems)
+void DictationController::deliver(const QString& text, Record record, const DictationProblems& problems)
 {
+    HistoryEntry& entry = record.entry;
     if (!m_target) {
-        leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::noTarget, std::nullopt});
+        leaveOnClipboard(text, entry, problems, {PasteRefusal::Reason::noTarget, std::nullopt});
     } else {
         const InsertOutcome outcome = m_inserter.insert(text, m_target->pid);
         switch (outcome.kind) {
-        case InsertOutcome::Kind::pasted: {
-            m_history.setStatus(entryID, HistoryEntry::Status::pasted, DictationProblemText::description(problems));
-            // Told here, after the save; the entry's own note is only about the dictation.
-            const DictationProblems told = problems + m_storedFiles.untold();
-            if (!told.isEmpty())
-                m_notice.show(NoticeMessage::withProblems(told));
+        case InsertOutcome::Kind::pasted:
+            entry.status = HistoryEntry::Status::pasted;
+            entry.note = DictationProblemText::description(problems);
+            if (!problems.isEmpty())
+                m_notice.show(NoticeMessage::withProblems(problems));
             setOutcome(DictationOutcome::pasted);
             break;
-        }
         case InsertOutcome::Kind::frontmostChanged:
-            leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::switchedApp, outcome.appName});
+            leaveOnClipboard(text, entry, problems, {PasteRefusal::Reason::switchedApp, outcome.appName});
             break;
         case InsertOutcome::Kind::keyboardGrabbed:
-            leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::keyboardGrabbed, std::nullopt});
+            leaveOnClipboard(text, entry, problems, {PasteRefusal::Reason::keyboardGrabbed, std::nullopt});
             break;
         case InsertOutcome::Kind::pasteFailed:
-            leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::pasteFailed, std::nullopt});
+            leaveOnClipboard(text, entry, problems, {PasteRefusal::Reason::pasteFailed, std::nullopt});
             break;
         case InsertOutcome::Kind::pasteNotAllowed:
-            leaveOnClipboard(text, entryID, problems, {PasteRefusal::Reason::notAllowed, std::nullopt});
+            leaveOnClipboard(text, entry, problems, {PasteRefusal::Reason::notAllowed, std::nullopt});
             break;
         }
     }
-    m_history.prune(m_settings.historyRetention(), QDateTime::currentDateTimeUtc());
     m_target.reset();
+    m_record = std::move(record);
+    m_recordTimer.start(m_options.timings.recordDelay);
 }
 
-void DictationController::leaveOnClipboard(const QString& text, const QUuid& entryID, DictationProblems problems,
+void DictationController::writeRecord()
+{
+    m_recordTimer.stop();
+    if (!m_record)
+        return;
+    const Record record = std::move(*m_record);
+    m_record.reset();
+    const HistoryEntry& entry = record.entry;
+    if (record.seconds)
+        m_usage.record(entry.text, *record.seconds);
+    if (record.inHistory) {
+        if (record.cleaned)
+            m_history.replaceText(entry.id, *record.cleaned);
+        m_history.setStatus(entry.id, entry.status, entry.note);
+    } else {
+        HistoryEntry written = entry;
+        if (record.cleaned) {
+            written.rawText = written.text;
+            written.text = *record.cleaned;
+        }
+        m_history.add(written);
+    }
+    // Until history holds the dictation, the checkpoint stands in for it.
+    if (!m_history.hasUnsavedChanges())
+        m_checkpoint.clear();
+    m_history.prune(m_settings.historyRetention(), QDateTime::currentDateTimeUtc());
+    // Told once, where nothing else is being said; the entry's own note is only about the dictation.
+    const DictationProblems untold = m_storedFiles.untold();
+    if (!untold.isEmpty() && !m_notice.message())
+        m_notice.show(NoticeMessage::withProblems(untold));
+}
+
+void DictationController::leaveOnClipboard(const QString& text, HistoryEntry& entry, DictationProblems problems,
                                            const PasteRefusal& why)
 {
     // With no target there was never a paste to refuse; the reason shows only on the card.
     if (why.reason != PasteRefusal::Reason::noTarget)
         problems << why;
-    m_history.setStatus(entryID, HistoryEntry::Status::notInserted, DictationProblemText::description(problems));
+    entry.status = HistoryEntry::Status::notInserted;
+    entry.note = DictationProblemText::description(problems);
     const bool onClipboard = m_platform.clipboard.setText(text, Clipboard::Visibility::normal);
     if (!onClipboard)
         logger().error(QStringLiteral("Couldn't put the dictation on the clipboard"));

@@ -51,6 +51,9 @@ struct DictationControllerTimings
     std::chrono::milliseconds noticeTime{4000};          // how long a notice stays
     std::chrono::milliseconds clipboardNoticeTime{8000}; // how long a notice about the clipboard stays
     std::chrono::milliseconds keyboardGrabPoll{2000};    // between checks for a keyboard grab
+    // After the paste, before its history and usage are written: the target
+    // fetches the text from the clipboard meanwhile, unhindered by the disk.
+    std::chrono::milliseconds recordDelay{150};
 };
 
 // The platform services the controller reaches the desktop through; all must
@@ -201,11 +204,23 @@ private:
     void dropTranscription();
     void endAudio();
     void finish(Ending ending, const std::optional<DictationProblem>& failure = std::nullopt);
-    void cleanUp(const QString& text, const QUuid& entryID, const DictationProblems& problems);
+    // What a dictation leaves to be written once its text is delivered.
+    struct Record
+    {
+        HistoryEntry entry;
+        bool inHistory = false;         // added already, while the cleanup was waited for
+        std::optional<QString> cleaned; // replaces the entry's text, keeping the raw one
+        std::optional<double> seconds;  // of listening, for the usage log; none when recorded already
+    };
+
+    void cleanUp(const QString& text, Record record, const DictationProblems& problems);
     void resetToIdle();
-    void deliver(const QString& text, const QUuid& entryID, const DictationProblems& problems);
-    void leaveOnClipboard(const QString& text, const QUuid& entryID, DictationProblems problems,
+    void deliver(const QString& text, Record record, const DictationProblems& problems);
+    void leaveOnClipboard(const QString& text, HistoryEntry& entry, DictationProblems problems,
                           const PasteRefusal& why);
+    // Writes the delivered dictation to history and usage, and only then lets
+    // the checkpoint go, which covers the time in between.
+    void writeRecord();
 
     AppSettings& m_settings;
     DesktopSettings& m_desktopSettings;
@@ -242,6 +257,8 @@ private:
     std::unique_ptr<TranscriptionSession> m_transcription;
     std::unique_ptr<TextCleaner> m_cleaner;
     QTimer m_flushTimer;
+    QTimer m_recordTimer;
+    std::optional<Record> m_record;
     QTimer m_armTimer;
     std::optional<TextInserter::Target> m_target;
     std::optional<QDateTime> m_listeningSince;

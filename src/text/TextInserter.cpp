@@ -107,6 +107,11 @@ std::optional<TextInserter::Target> TextInserter::captureTarget() const
     return Target{front->pid, front->name, front->windowClass};
 }
 
+void TextInserter::readCaret(qint32 pid)
+{
+    m_caret.emplace(pid, m_accessibility.characterBeforeCaret(pid));
+}
+
 InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
 {
     const std::optional<RunningApplication> front = m_workspace.frontmostApplication();
@@ -130,9 +135,13 @@ InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
 
     QString delivered = text;
     // Asking the application costs a round trip; skip it where the answer cannot matter.
-    if (!text.isEmpty() && !isSpaceOrPunctuation(firstCodePoint(text)) &&
-        needsLeadingSpace(text, m_accessibility.characterBeforeCaret(pid)))
-        delivered.prepend(u' ');
+    if (!text.isEmpty() && !isSpaceOrPunctuation(firstCodePoint(text))) {
+        const std::optional<char32_t> before =
+            m_caret && m_caret->first == pid ? m_caret->second : m_accessibility.characterBeforeCaret(pid);
+        if (needsLeadingSpace(text, before))
+            delivered.prepend(u' ');
+    }
+    m_caret.reset();
 
     const PasteKeys keys = pasteKeysFor(front->windowClass.value_or(QString()));
     std::optional<Loan> clipboard = lend(m_clipboard, m_clipboardLoan, delivered);

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <optional>
+#include <utility>
 
 class Accessibility;
 class VellLog;
@@ -71,7 +72,16 @@ public:
 
     // Starts reading what the clipboard holds, so that the insertion at the
     // end of a dictation need not wait for another application's answer.
-    void prepare() { m_clipboard.prefetch(); }
+    void prepare()
+    {
+        m_clipboard.prefetch();
+        m_caret.reset();
+    }
+
+    // Reads the character before the caret in the application with process
+    // id `pid` now, while the transcript is still being finished, so that
+    // insert() need not ask once the text is ready.
+    void readCaret(qint32 pid);
 
     // Pastes `text` into the application with process id `pid`, which must
     // still be in front. Returns without waiting for the restore.
@@ -117,5 +127,7 @@ private:
     QTimer m_restoreTimer;
     Clipboard* m_selection;
     Loan m_clipboardLoan;
+    // What readCaret() found: the process and the character before its caret.
+    std::optional<std::pair<qint32, std::optional<char32_t>>> m_caret;
     std::optional<Loan> m_selectionLoan; // only while a terminal's paste waits for its restore
 };

@@ -19,8 +19,18 @@ LevelBars::LevelBars(QWidget* parent) : QWidget(parent)
     connect(&m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         const qreal progress = value.toReal();
         const std::array<qreal, 5> target = heights(m_level);
-        for (size_t i = 0; i < m_shown.size(); ++i)
+        qreal moved = 0;
+        for (size_t i = 0; i < m_shown.size(); ++i) {
             m_shown[i] = m_from[i] + (target[i] - m_from[i]) * progress;
+            moved = qMax(moved, qAbs(m_shown[i] - m_painted[i]));
+        }
+        // A new level comes every 20 ms; the eye sees neither a quarter pixel
+        // nor more than about 30 frames a second.
+        const bool settled = progress >= 1.0;
+        if (moved < kSmallestVisibleChange && !settled)
+            return;
+        if (!settled && m_sincePaint.isValid() && m_sincePaint.elapsed() < kFrameInterval.count())
+            return;
         update();
     });
 }
@@ -55,6 +65,8 @@ QSize LevelBars::sizeHint() const
 
 void LevelBars::paintEvent(QPaintEvent*)
 {
+    m_painted = m_shown;
+    m_sincePaint.start();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

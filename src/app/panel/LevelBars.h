@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QVariantAnimation>
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 
 // The panel's microphone meter: five bars whose heights follow the level,
 // easing to each new level in a tenth of a second.
@@ -15,6 +17,8 @@ public:
     static constexpr int kBarWidth = 3;
     static constexpr int kGap = 2;
     static constexpr int kMaximumHeight = 18;
+    static constexpr qreal kSmallestVisibleChange = 0.25; // pixels
+    static constexpr std::chrono::milliseconds kFrameInterval{33};
 
     explicit LevelBars(QWidget* parent = nullptr);
 
@@ -35,5 +39,7 @@ private:
     float m_level = 0;
     std::array<qreal, 5> m_from{};
     std::array<qreal, 5> m_shown{};
+    std::array<qreal, 5> m_painted{};
+    QElapsedTimer m_sincePaint;
     QVariantAnimation m_animation;
 };

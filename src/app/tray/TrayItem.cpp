@@ -104,7 +104,14 @@ void TrayItem::refreshIcon()
         return;
     m_shownLook = current;
     m_iconSide = side;
-    m_tray.setIcon(TrayIcon::icon(current, side));
+    // A few dozen looks at most, each drawn once: while listening the look
+    // changes with the level many times a second.
+    const quint32 key = quint32(current.state) | quint32(current.levelStep) << 4 |
+                        quint32(current.needsAttention) << 8 | quint32(qMax(side, 0)) << 9;
+    auto cached = m_icons.constFind(key);
+    if (cached == m_icons.cend())
+        cached = m_icons.insert(key, TrayIcon::icon(current, side));
+    m_tray.setIcon(*cached);
     m_tray.setToolTip(TrayIcon::accessibleLabel(current.needsAttention));
     Q_EMIT iconChanged();
 }

@@ -5,6 +5,8 @@
 #include "app/tray/TrayMenuModel.h"
 
 #include <QElapsedTimer>
+#include <QHash>
+#include <QIcon>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -75,6 +77,7 @@ private:
     QPointer<AboutDialog> m_about;
     std::optional<TrayIcon::Look> m_shownLook;
     int m_iconSide = 0;
+    QHash<quint32, QIcon> m_icons; // by look and side
     std::optional<QUuid> m_copiedEntry;
     bool m_unpastedCopied = false;
     QElapsedTimer m_contentHiddenAt;
