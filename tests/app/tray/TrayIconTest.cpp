@@ -102,16 +102,18 @@ TEST(TrayIconTest, AppIconPngAndSvgDrawTheRestingBarsOnTheTile)
         if (svg.readNext() != QXmlStreamReader::StartElement)
             continue;
         const QXmlStreamAttributes a = svg.attributes();
-        if (svg.name() == u"svg")
-            EXPECT_EQ(a.value(u"viewBox").toString(), u"0 0 24 24"_qs);
+        if (svg.name() == u"svg") {
+            EXPECT_EQ(a.value(QLatin1String("viewBox")).toString(), u"0 0 24 24"_qs);
+            continue;
+        }
         if (svg.name() != u"rect")
             continue;
-        if (a.value(u"fill") == u"#303030") {
+        if (a.value(QLatin1String("fill")) == u"#303030") {
             tile = true;
             continue;
         }
-        svgBars << QRectF(a.value(u"x").toDouble(), a.value(u"y").toDouble(), a.value(u"width").toDouble(),
-                          a.value(u"height").toDouble());
+        svgBars << QRectF(a.value(QLatin1String("x")).toDouble(), a.value(QLatin1String("y")).toDouble(),
+                          a.value(QLatin1String("width")).toDouble(), a.value(QLatin1String("height")).toDouble());
     }
     ASSERT_FALSE(svg.hasError()) << svg.errorString().toStdString();
     EXPECT_TRUE(tile);
@@ -128,7 +130,7 @@ TEST(TrayIconTest, AppIconPngAndSvgDrawTheRestingBarsOnTheTile)
         ASSERT_EQ(png.size(), QSize(side, side));
         const qreal scale = side / TrayIcon::kAppIconSide;
         const auto at = [&](QPointF point) { return png.pixelColor((point * scale).toPoint()); };
-        EXPECT_EQ(png.pixelColor(0, 0).alpha(), 0) << "rounded corner, side " << side;
+        EXPECT_LT(png.pixelColor(0, 0).alpha(), 16) << "rounded corner, side " << side;
         EXPECT_GT(at(bars[2].center() + offset).lightness(), TrayIcon::kAppIconTile.lightness()) << "side " << side;
         if (side == 256) {
             EXPECT_EQ(at(bars[2].center() + offset), TrayIcon::kColour);
