@@ -7,7 +7,12 @@ set(CPACK_PACKAGE_VENDOR "The Vell developers")
 set(CPACK_PACKAGE_CONTACT "The Vell developers <vell@brightfold.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "dictation from the tray, pasted where the cursor was")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Vell sits in the system tray. Hold a shortcut (Right Alt by default), speak and let go: the words are transcribed and pasted where the cursor was, in whichever application has the focus. A floating panel shows that it listens; a history keeps every dictation. Commands (vell toggle, vell status) reach the running Vell from key bindings and status bars. It works on X11 and, through XWayland, on Wayland.")
+    "Vell sits in the system tray. Hold a shortcut (Right Alt by default),
+speak and let go: the words are transcribed and pasted where the cursor
+was, in whichever application has the focus. A floating panel shows that
+it listens; a history keeps every dictation. Commands (vell toggle, vell
+status) reach the running Vell from key bindings and status bars. It
+works on X11 and, through XWayland, on Wayland.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
