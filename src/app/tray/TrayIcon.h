@@ -2,6 +2,7 @@
 
 #include "control/DictationState.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QIcon>
 #include <QImage>
@@ -44,4 +45,14 @@ public:
     // Light bars, since most desktop panels are dark; the outline keeps them
     // visible on a light one.
     static constexpr QColor kColour{0xee, 0xee, 0xee};
+
+    // The application icon (launchers, the About window's peers): the resting
+    // bars in kColour on a dark rounded tile, so they read on light and dark
+    // backgrounds alike. In points of a kAppIconSide square; the PNGs and the
+    // SVG both come from this one geometry.
+    static constexpr qreal kAppIconSide = 24;
+    static constexpr qreal kAppIconCornerRadius = 5;
+    static constexpr QColor kAppIconTile{0x30, 0x30, 0x30};
+    static QImage appIcon(int side);
+    static QByteArray appIconSvg();
 };

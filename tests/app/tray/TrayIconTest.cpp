@@ -1,5 +1,7 @@
 #include "app/tray/TrayIcon.h"
 
+#include <QXmlStreamReader>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -83,6 +85,59 @@ TEST(TrayIconTest, RendersSharplyAtTheTraySizeAndTwiceIt)
     EXPECT_TRUE(icon.availableSizes().contains(QSize(26, 26)));
     EXPECT_TRUE(icon.availableSizes().contains(QSize(52, 52)));
     EXPECT_TRUE(icon.availableSizes().contains(QSize(22, 22)));
+}
+
+// The launcher's PNGs and SVG must show the same drawing: the resting bars
+// centred on the tile.
+TEST(TrayIconTest, AppIconPngAndSvgDrawTheRestingBarsOnTheTile)
+{
+    const QList<QRectF> bars = TrayIcon::bars(State::idle, 0);
+    const QPointF offset((TrayIcon::kAppIconSide - TrayIcon::kSize.width()) / 2,
+                         (TrayIcon::kAppIconSide - TrayIcon::kSize.height()) / 2);
+
+    QXmlStreamReader svg(TrayIcon::appIconSvg());
+    QList<QRectF> svgBars;
+    bool tile = false;
+    while (!svg.atEnd()) {
+        if (svg.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = svg.attributes();
+        if (svg.name() == u"svg") {
+            EXPECT_EQ(a.value(QLatin1String("viewBox")).toString(), u"0 0 24 24"_qs);
+            continue;
+        }
+        if (svg.name() != u"rect")
+            continue;
+        if (a.value(QLatin1String("fill")) == u"#303030") {
+            tile = true;
+            continue;
+        }
+        svgBars << QRectF(a.value(QLatin1String("x")).toDouble(), a.value(QLatin1String("y")).toDouble(),
+                          a.value(QLatin1String("width")).toDouble(), a.value(QLatin1String("height")).toDouble());
+    }
+    ASSERT_FALSE(svg.hasError()) << svg.errorString().toStdString();
+    EXPECT_TRUE(tile);
+    ASSERT_EQ(svgBars.size(), bars.size());
+    for (qsizetype i = 0; i < bars.size(); ++i) {
+        EXPECT_NEAR(svgBars[i].x(), bars[i].x(), 1e-4) << "bar " << i;
+        EXPECT_NEAR(svgBars[i].y(), bars[i].y(), 1e-4) << "bar " << i;
+        EXPECT_NEAR(svgBars[i].height(), bars[i].height(), 1e-4) << "bar " << i;
+    }
+    EXPECT_TRUE(TrayIcon::appIconSvg().contains("translate(2 3)"));
+
+    for (int side : {16, 256}) {
+        const QImage png = TrayIcon::appIcon(side);
+        ASSERT_EQ(png.size(), QSize(side, side));
+        const qreal scale = side / TrayIcon::kAppIconSide;
+        const auto at = [&](QPointF point) { return png.pixelColor((point * scale).toPoint()); };
+        EXPECT_LT(png.pixelColor(0, 0).alpha(), 16) << "rounded corner, side " << side;
+        EXPECT_GT(at(bars[2].center() + offset).lightness(), TrayIcon::kAppIconTile.lightness()) << "side " << side;
+        if (side == 256) {
+            EXPECT_EQ(at(bars[2].center() + offset), TrayIcon::kColour);
+            const QPointF gap((bars[0].right() + bars[1].left()) / 2, bars[0].center().y());
+            EXPECT_EQ(at(gap + offset), TrayIcon::kAppIconTile);
+        }
+    }
 }
 
 } // namespace
