@@ -137,6 +137,8 @@ public:
     bool escapeCancels() const { return m_hotkey.escapeCancels(); }
     // The desktop's dialog asking whether Vell may paste is up.
     bool isAskingToPaste() const { return m_platform.keystrokes.access() == KeystrokePoster::Access::asking; }
+    // A delivered dictation waits to be written to history and usage.
+    bool hasUnwrittenDictation() const { return m_record.has_value(); }
     // How the last dictation ended; none before the first.
     const std::optional<DictationOutcome>& lastOutcome() const { return m_lastOutcome; }
 

@@ -62,7 +62,8 @@ protected:
                                      .flushLimit = 300ms,
                                      .noticeTime = 300ms,
                                      .clipboardNoticeTime = 600ms,
-                                     .keyboardGrabPoll = 50ms};
+                                     .keyboardGrabPoll = 50ms,
+                                     .recordDelay = 10ms};
         result.controller.clipboardRestoreDelay = 50ms;
         result.controller.dataFolder = dir.path();
         result.controller.words = &PlatformVocabulary::forMacOS();
@@ -102,7 +103,13 @@ protected:
 
     bool waitForState(DictationState state, int timeoutMs = 3000)
     {
-        return QTest::qWaitFor([&] { return app->controller().state() == state; }, timeoutMs);
+        // Idle includes the dictation written down, shortly after the paste.
+        return QTest::qWaitFor(
+            [&] {
+                return app->controller().state() == state &&
+                       (state != DictationState::idle || !app->controller().hasUnwrittenDictation());
+            },
+            timeoutMs);
     }
 
     // A demo dictation with no application in front: its text is left on the

@@ -1,6 +1,7 @@
 #include "control/DictationController.h"
 
 #include "control/DictationCommands.h"
+#include "control/SessionCheckpoint.h"
 #include "fakes/FakeAccessibility.h"
 #include "fakes/FakeAppearance.h"
 #include "fakes/FakeAudioBackend.h"
@@ -71,7 +72,8 @@ protected:
                            .flushLimit = 300ms,
                            .noticeTime = 200ms,
                            .clipboardNoticeTime = 400ms,
-                           .keyboardGrabPoll = 50ms};
+                           .keyboardGrabPoll = 50ms,
+                           .recordDelay = recordDelay};
         options.clipboardRestoreDelay = 50ms;
         options.dataFolder = dir.path();
         options.words = &PlatformVocabulary::forMacOS();
@@ -88,7 +90,12 @@ protected:
 
     bool waitForState(State state, int timeoutMs = 3000)
     {
-        return QTest::qWaitFor([&] { return controller->state() == state; }, timeoutMs);
+        // Idle includes the dictation written down, shortly after the paste.
+        return QTest::qWaitFor(
+            [&] {
+                return controller->state() == state && (state != State::idle || !controller->hasUnwrittenDictation());
+            },
+            timeoutMs);
     }
 
     // Starts a dictation the way a key shortcut does, and waits until it listens.
@@ -125,6 +132,7 @@ protected:
     QPointer<ScriptedSession> script;
     TranscriberConfig config;
     std::unique_ptr<DictationController> controller;
+    std::chrono::milliseconds recordDelay = 10ms; // between the paste and the saves
 };
 
 TEST_F(ControllerTest, AHeldDemoDictationIsPastedRecordedAndSounded)
@@ -645,6 +653,31 @@ TEST_F(ControllerTest, EveryFinalSegmentRewritesTheCheckpointUnlessHistoryIsOff)
     startListening();
     script->say(TranscriptEvent::finalText(u"Private."_qs));
     EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(ControllerTest, APasteNotYetWrittenIsInTheCheckpointSoAKillLosesNothing)
+{
+    recordDelay = 60s; // the paste is done, the history not yet written
+    make(true);
+    startListening();
+    script->say(TranscriptEvent::finalText(u"Pasted before the crash."_qs));
+    controller->stop();
+    script->end();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->state() == State::idle; }, 3000));
+    ASSERT_EQ(keystrokes.pastes.size(), 1);
+    ASSERT_TRUE(controller->hasUnwrittenDictation());
+
+    // What a new start finds if Vell is killed now: the disk as it is.
+    HistoryStore afterCrash(dir.path());
+    EXPECT_TRUE(afterCrash.entries().isEmpty()) << "nothing was to be written before the paste";
+    SessionCheckpoint(dir.path()).recover(afterCrash);
+    ASSERT_EQ(afterCrash.entries().size(), 1);
+    EXPECT_EQ(afterCrash.entries().first().text, u"Pasted before the crash."_qs);
+
+    // Written after all, the checkpoint goes and nothing is recovered twice.
+    controller.reset();
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("session-checkpoint.json"))));
+    EXPECT_EQ(HistoryStore(dir.path()).entries().first().status, HistoryEntry::Status::pasted);
 }
 
 TEST_F(ControllerTest, ReconnectingIsShownUntilConnectedAgain)

@@ -209,7 +209,8 @@ public:
                            .flushLimit = 3000ms,
                            .noticeTime = 10000ms,
                            .clipboardNoticeTime = 10000ms,
-                           .keyboardGrabPoll = 1000ms};
+                           .keyboardGrabPoll = 1000ms,
+                           .recordDelay = 10ms};
         options.clipboardRestoreDelay = 50ms;
         options.dataFolder = dir.path();
         options.words = &PlatformVocabulary::forMacOS();
@@ -261,7 +262,12 @@ public:
             }
         });
         speech.start(8);
-        if (!QTest::qWaitFor([&] { return !speech.isActive() && controller->state() == State::idle; }, 15000))
+        if (!QTest::qWaitFor(
+                [&] {
+                    return !speech.isActive() && controller->state() == State::idle &&
+                           !controller->hasUnwrittenDictation();
+                },
+                15000))
             return outcome;
 
         if (!history.entries().isEmpty()) {
