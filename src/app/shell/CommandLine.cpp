@@ -110,6 +110,12 @@ bool isCommand(int argc, char** argv)
 
 int run(int argc, char** argv, const char* version)
 {
+    // What a command prints is its contract with scripts and status bars:
+    // Qt's own warnings (a bus hiccup) would come between its lines.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            std::fputs(qPrintable(message + QLatin1Char('\n')), stderr);
+    });
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vell"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(version));
