@@ -183,7 +183,8 @@ TEST_F(PortalDictationTest, AHoldThroughThePortalPastesOneDictation)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.committed().isEmpty(); }, 3000));
     QTest::qWait(150); // a hold, past the tap limit
     hold(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return controller.state() == DictationState::idle; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return controller.state() == DictationState::idle && !controller.hasUnwrittenDictation(); }, 3000));
 
     EXPECT_EQ(keystrokes.pastes.size(), 1);
     ASSERT_EQ(history.entries().size(), 1);
