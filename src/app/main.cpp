@@ -215,6 +215,8 @@ int main(int argc, char** argv)
     VellAppOptions options;
     options.runningCopiesFolder = RunningCopies::defaultFolder();
     options.controller.words = &words;
+    // The tray icon and the shortcut don't wait for a long history.
+    options.controller.storedFileLoading = StoredFileLoading::inBackground;
     // Bindings in the compositor may be all there is; nothing here can see them.
     options.keyboardAccessRequired = !session.isWayland();
     std::optional<CompositorBindings::Compositor> compositor;

@@ -30,7 +30,8 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
                                          const DictationPlatform& platform, DictationControllerOptions options,
                                          QObject* parent)
     : QObject(parent), m_settings(settings), m_desktopSettings(desktopSettings), m_history(history),
-      m_platform(platform), m_options(std::move(options)), m_usage(m_options.dataFolder),
+      m_platform(platform), m_options(std::move(options)),
+      m_usage(m_options.dataFolder, UsageLog::Clock::system(), VellLog::usage(), nullptr, m_options.storedFileLoading),
       m_hotkey(platform.keyboardTap, platform.sessionEvents, m_options.hotkeyTimings),
       m_keyChecks(platform.network, platform.preferences), m_inputs(platform.audio), m_checkpoint(m_options.dataFolder),
       m_capture(platform.audio, m_options.captureTimings), m_sounds(platform.soundPlayer),
@@ -41,6 +42,11 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
 {
     m_checkpoint.recover(m_history);
     m_history.prune(m_settings.historyRetention(), QDateTime::currentDateTimeUtc());
+    // A dictation written while history was loading left its checkpoint behind.
+    connect(&m_history, &HistoryStore::loadFinished, this, [this] {
+        if (m_state == State::idle && !m_record && m_history.isSaved())
+            m_checkpoint.clear();
+    });
     // A shorter retention applies at once: "Don't keep" leaves nothing behind.
     connect(&m_settings, &AppSettings::historyRetentionChanged, this,
             [this](HistoryRetention retention) { m_history.prune(retention, QDateTime::currentDateTimeUtc()); });
@@ -125,7 +131,7 @@ void DictationController::keepUnfinishedText()
     HistoryEntry entry = entryFor(text, m_listeningSince.value_or(QDateTime::currentDateTimeUtc()));
     entry.note = QString(SessionCheckpoint::kRecoveryNote);
     m_history.add(entry);
-    if (!m_history.hasUnsavedChanges())
+    if (m_history.isSaved())
         m_checkpoint.clear();
     logger().info(QStringLiteral("quitting mid-dictation; kept %1 characters in history").arg(text.size()));
 }
@@ -544,7 +550,7 @@ void DictationController::finish(Ending ending, const std::optional<DictationPro
         HistoryEntry entry = entryFor(text, now);
         entry.status = HistoryEntry::Status::cancelled;
         m_history.add(entry);
-        if (!m_history.hasUnsavedChanges())
+        if (m_history.isSaved())
             m_checkpoint.clear();
         m_history.prune(m_settings.historyRetention(), now);
         m_notice.show(NoticeMessage::of(NoticeMessage::Kind::cancelled));
@@ -661,7 +667,7 @@ void DictationController::writeRecord()
         m_history.add(written);
     }
     // Until history holds the dictation, the checkpoint stands in for it.
-    if (!m_history.hasUnsavedChanges())
+    if (m_history.isSaved())
         m_checkpoint.clear();
     m_history.prune(m_settings.historyRetention(), QDateTime::currentDateTimeUtc());
     // Told once, where nothing else is being said; the entry's own note is only about the dictation.

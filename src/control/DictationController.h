@@ -84,6 +84,8 @@ struct DictationControllerOptions
     std::function<std::unique_ptr<StreamingTranscriber>(TranscriptionProvider)> makeTranscriber = ::makeTranscriber;
     QUrl cleanupEndpoint = TextCleaner::endpointFromEnvironment();
     QString dataFolder = PrivateFiles::dataFolder();
+    // The app loads history and usage off its start-up path.
+    StoredFileLoading storedFileLoading = StoredFileLoading::now;
     const PlatformVocabulary* words = &PlatformVocabulary::native();
 };
 

@@ -51,9 +51,11 @@ void SessionCheckpoint::recover(HistoryStore& history)
         clear();
         return;
     }
+    // Only the whole history tells whether this dictation was recovered before.
+    history.waitUntilLoaded();
     if (history.contains(entry->id)) {
         // Recovered before, but the checkpoint outlived it.
-        if (!history.hasUnsavedChanges())
+        if (history.isSaved())
             clear();
         return;
     }
@@ -62,6 +64,6 @@ void SessionCheckpoint::recover(HistoryStore& history)
     entry->status = HistoryEntry::Status::notInserted;
     entry->note = QString(kRecoveryNote);
     history.add(*entry);
-    if (!history.hasUnsavedChanges())
+    if (history.isSaved())
         clear();
 }

@@ -3,13 +3,35 @@
 #include <QDir>
 
 #include <algorithm>
+#include <utility>
 
-HistoryStore::HistoryStore(const QString& folder, const VellLog& log, QObject* parent)
+namespace {
+
+using Entries = QList<HistoryEntry>;
+
+Entries::iterator findEntry(Entries& entries, const QUuid& id)
+{
+    return std::find_if(entries.begin(), entries.end(), [&id](const HistoryEntry& entry) { return entry.id == id; });
+}
+
+} // namespace
+
+HistoryStore::HistoryStore(const QString& folder, const VellLog& log, QObject* parent, StoredFileLoading loading)
     : QObject(parent), m_log(log), m_file(QDir(folder).filePath(QStringLiteral("history.json")),
                                           QStringLiteral("history"), QStringLiteral("entry"), log)
 {
     PrivateFiles::ensureFolder(folder);
-    load();
+    if (loading == StoredFileLoading::inBackground)
+        m_read.start(m_file, this, [this] { finishLoading(); });
+    else
+        m_entries = m_file.load<HistoryEntry>();
+}
+
+HistoryStore::~HistoryStore()
+{
+    // What was changed during the load must still reach the file; nobody listens any more.
+    blockSignals(true);
+    finishLoading();
 }
 
 bool HistoryStore::contains(const QUuid& id) const
@@ -20,92 +42,107 @@ bool HistoryStore::contains(const QUuid& id) const
 
 void HistoryStore::add(const HistoryEntry& entry)
 {
-    m_entries.prepend(entry);
-    if (m_entries.size() > kMaximumEntries)
-        m_entries.resize(kMaximumEntries);
-    Q_EMIT entriesChanged();
-    save();
+    change([entry](Entries& entries) {
+        entries.prepend(entry);
+        if (entries.size() > kMaximumEntries)
+            entries.resize(kMaximumEntries);
+        return true;
+    });
 }
 
 void HistoryStore::setStatus(const QUuid& id, HistoryEntry::Status status, const std::optional<QString>& note)
 {
-    const auto found =
-        std::find_if(m_entries.cbegin(), m_entries.cend(), [&id](const HistoryEntry& entry) { return entry.id == id; });
-    if (found == m_entries.cend())
-        return;
-    if (found->status != status || found->note != note) {
-        HistoryEntry& entry = m_entries[found - m_entries.cbegin()];
-        entry.status = status;
-        entry.note = note;
-        Q_EMIT entriesChanged();
-    }
-    save();
+    change([id, status, note](Entries& entries) {
+        const auto found = findEntry(entries, id);
+        if (found == entries.end())
+            return false;
+        found->status = status;
+        found->note = note;
+        return true;
+    });
 }
 
 void HistoryStore::replaceText(const QUuid& id, const QString& text)
 {
-    const auto found =
-        std::find_if(m_entries.cbegin(), m_entries.cend(), [&id](const HistoryEntry& entry) { return entry.id == id; });
-    if (found == m_entries.cend())
-        return;
-    if (found->text != text || !found->rawText) {
-        HistoryEntry& entry = m_entries[found - m_entries.cbegin()];
-        if (!entry.rawText)
-            entry.rawText = entry.text;
-        entry.text = text;
-        Q_EMIT entriesChanged();
-    }
-    save();
+    change([id, text](Entries& entries) {
+        const auto found = findEntry(entries, id);
+        if (found == entries.end())
+            return false;
+        if (!found->rawText)
+            found->rawText = found->text;
+        found->text = text;
+        return true;
+    });
 }
 
 void HistoryStore::remove(const QUuid& id)
 {
-    if (m_entries.removeIf([&id](const HistoryEntry& entry) { return entry.id == id; }) > 0)
-        Q_EMIT entriesChanged();
-    save();
+    change([id](Entries& entries) {
+        entries.removeIf([&id](const HistoryEntry& entry) { return entry.id == id; });
+        return true;
+    });
 }
 
 void HistoryStore::clear()
 {
-    replaceEntries({});
-    save();
+    change([](Entries& entries) {
+        entries.clear();
+        return true;
+    });
 }
 
 void HistoryStore::prune(HistoryRetention retention, const QDateTime& now)
 {
-    QList<HistoryEntry> kept;
-    switch (retention) {
-    case HistoryRetention::forever:
+    if (retention == HistoryRetention::forever)
         return;
-    case HistoryRetention::month:
-    case HistoryRetention::week: {
-        const QDateTime cutOff =
-            now.addSecs(retention == HistoryRetention::month ? -kMonthRetentionSeconds : -kWeekRetentionSeconds);
-        std::copy_if(m_entries.cbegin(), m_entries.cend(), std::back_inserter(kept),
-                     [&cutOff](const HistoryEntry& entry) { return entry.date >= cutOff; });
-        break;
-    }
-    case HistoryRetention::never:
-        // Keeps nothing, whatever the dates say.
-        break;
-    }
-    if (kept.size() == m_entries.size())
-        return;
-    replaceEntries(std::move(kept));
-    save();
+    change([retention, now](Entries& entries) {
+        const qsizetype before = entries.size();
+        if (retention == HistoryRetention::never) {
+            // Keeps nothing, whatever the dates say.
+            entries.clear();
+        } else {
+            const QDateTime cutOff =
+                now.addSecs(retention == HistoryRetention::month ? -kMonthRetentionSeconds : -kWeekRetentionSeconds);
+            entries.removeIf([&cutOff](const HistoryEntry& entry) { return entry.date < cutOff; });
+        }
+        return entries.size() != before;
+    });
 }
 
-void HistoryStore::load()
+void HistoryStore::change(const Edit& edit)
 {
-    m_entries = m_file.load<HistoryEntry>();
+    Entries entries = m_entries;
+    const bool write = edit(entries);
+    if (entries != m_entries) {
+        m_entries = std::move(entries);
+        Q_EMIT entriesChanged();
+    }
+    // Writing now would put the changes where the whole list belongs.
+    if (!isLoaded()) {
+        m_editsWhileLoading.append(edit);
+        return;
+    }
+    if (write)
+        save();
 }
 
-void HistoryStore::replaceEntries(QList<HistoryEntry> entries)
+void HistoryStore::finishLoading()
 {
-    if (entries == m_entries)
+    std::optional<JsonArrayFileRead<HistoryEntry>::Result> read = m_read.take();
+    if (!read)
         return;
-    m_entries = std::move(entries);
-    Q_EMIT entriesChanged();
+    m_file = std::move(read->file);
+    Entries entries = std::move(read->items);
+    bool write = false;
+    for (const Edit& edit : std::exchange(m_editsWhileLoading, {}))
+        write = edit(entries) || write;
+    if (entries != m_entries) {
+        m_entries = std::move(entries);
+        Q_EMIT entriesChanged();
+    }
+    if (write)
+        save();
+    Q_EMIT loadFinished();
 }
 
 void HistoryStore::save()

@@ -8,8 +8,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QList>
+#include <QMetaObject>
+#include <QObject>
 #include <QString>
 
+#include <functional>
+#include <future>
 #include <optional>
 
 // Decodes a stored file that holds one JSON array of items, all or nothing:
@@ -119,4 +123,45 @@ private:
     bool m_unreadableInPlace = false;
     bool m_unsaved = false;
     std::optional<QString> m_setAsideAs;
+};
+
+// When a store reads its file: in its constructor, or on a thread of its own
+// so that start-up does not wait for a long history.
+enum class StoredFileLoading { now, inBackground };
+
+// Reads a JsonArrayFile on a thread of its own. The file object goes to that
+// thread and comes back with the items, so one thread at a time uses it.
+template <typename Item> class JsonArrayFileRead
+{
+public:
+    struct Result
+    {
+        JsonArrayFile file;
+        QList<Item> items;
+    };
+
+    // `ready` runs on `receiver`'s thread once the items are read; take() then
+    // returns without waiting.
+    void start(JsonArrayFile file, QObject* receiver, std::function<void()> ready)
+    {
+        m_result = std::async(std::launch::async, [file = std::move(file), receiver, ready = std::move(ready)] {
+            Result result{file, {}};
+            result.items = result.file.template load<Item>();
+            QMetaObject::invokeMethod(receiver, ready, Qt::QueuedConnection);
+            return result;
+        });
+    }
+
+    bool isRunning() const { return m_result.valid(); }
+
+    // The result, waiting for it if need be; none when no read is running.
+    std::optional<Result> take()
+    {
+        if (!m_result.valid())
+            return std::nullopt;
+        return m_result.get();
+    }
+
+private:
+    std::future<Result> m_result;
 };

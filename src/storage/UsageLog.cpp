@@ -47,13 +47,23 @@ UsageLog::Clock UsageLog::Clock::system()
             [] { return QLocale().firstDayOfWeek(); }};
 }
 
-UsageLog::UsageLog(const QString& folder, Clock clock, const VellLog& log, QObject* parent)
+UsageLog::UsageLog(const QString& folder, Clock clock, const VellLog& log, QObject* parent, StoredFileLoading loading)
     : QObject(parent), m_clock(std::move(clock)), m_log(log),
       m_file(QDir(folder).filePath(QStringLiteral("usage.json")), QStringLiteral("usage"), QStringLiteral("record"),
              log)
 {
     PrivateFiles::ensureFolder(folder);
-    load();
+    if (loading == StoredFileLoading::inBackground)
+        m_read.start(m_file, this, [this] { finishLoading(); });
+    else
+        m_records = m_file.load<UsageRecord>();
+}
+
+UsageLog::~UsageLog()
+{
+    // Records made during the load must still reach the file; nobody listens any more.
+    blockSignals(true);
+    finishLoading();
 }
 
 void UsageLog::record(const QString& text, double seconds)
@@ -63,7 +73,9 @@ void UsageLog::record(const QString& text, double seconds)
         return;
     m_records.append({m_clock.now().toUTC(), words, std::isfinite(seconds) && seconds > 0 ? seconds : 0.0});
     Q_EMIT recordsChanged();
-    save();
+    // Writing now would put the new records where the whole log belongs.
+    if (isLoaded())
+        save();
 }
 
 UsageLog::Totals UsageLog::totals(const std::optional<QDateTime>& since) const
@@ -193,9 +205,19 @@ QDate UsageLog::currentDay(const QTimeZone& zone) const
     return m_clock.now().toTimeZone(zone).date();
 }
 
-void UsageLog::load()
+void UsageLog::finishLoading()
 {
-    m_records = m_file.load<UsageRecord>();
+    std::optional<JsonArrayFileRead<UsageRecord>::Result> read = m_read.take();
+    if (!read)
+        return;
+    m_file = std::move(read->file);
+    const bool recordedMeanwhile = !m_records.isEmpty();
+    m_records = std::move(read->items) + m_records;
+    if (m_records.isEmpty())
+        return;
+    Q_EMIT recordsChanged();
+    if (recordedMeanwhile)
+        save();
 }
 
 void UsageLog::save()

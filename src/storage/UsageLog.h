@@ -17,7 +17,9 @@
 // Words and speaking time of every finished dictation, oldest first, kept in
 // usage.json in its folder, and the figures computed from them.
 //
-// Main thread only. Loads at construction: a missing file gives an empty log;
+// Main thread only. Loads at construction, or starts loading on a thread of
+// its own (records made meanwhile are kept, joined to the loaded ones and only
+// then written, also when the log is destroyed first): a missing file gives an empty log;
 // a file that cannot be read or decoded is logged and renamed to
 // "usage-<unix seconds>.json" beside it, never written over. Each record
 // writes the whole file atomically; when that fails the record stays in
@@ -64,11 +66,14 @@ public:
     };
 
     explicit UsageLog(const QString& folder = PrivateFiles::dataFolder(), Clock clock = Clock::system(),
-                      const VellLog& log = VellLog::usage(), QObject* parent = nullptr);
+                      const VellLog& log = VellLog::usage(), QObject* parent = nullptr,
+                      StoredFileLoading loading = StoredFileLoading::now);
+    ~UsageLog() override;
 
     const QList<UsageRecord>& records() const { return m_records; }
     const QString& filePath() const { return m_file.path(); }
     bool hasUnsavedChanges() const { return m_file.hasUnsavedChanges(); }
+    bool isLoaded() const { return !m_read.isRunning(); }
     // The name an unreadable usage file was moved aside under at load.
     const std::optional<QString>& setAsideAs() const { return m_file.setAsideAs(); }
 
@@ -104,7 +109,7 @@ Q_SIGNALS:
     void unsavedChangesChanged();
 
 private:
-    void load();
+    void finishLoading();
     void save();
     QDate currentDay(const QTimeZone& zone) const;
 
@@ -112,6 +117,7 @@ private:
     VellLog m_log;
     QList<UsageRecord> m_records;
     JsonArrayFile m_file;
+    JsonArrayFileRead<UsageRecord> m_read;
     // "[" and the records encoded so far, for the next save.
     QByteArray m_encoded;
     qsizetype m_encodedRecords = 0;

@@ -8,8 +8,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdint>
-
 // The word-by-word difference between a raw transcript and its cleaned text,
 // and the spellings the cleanup had to fix again and again, offered as
 // dictionary entries. Pure computation on the caller's thread.
@@ -41,9 +39,6 @@ public:
     static constexpr qint64 kMaximumCells = 6'000'000;
     static constexpr int kMinimumDictations = 2;
     static constexpr int kMaximumSuggestions = 6;
-
-    // One cell of the alignment table: the table takes (n + 1) × (m + 1) of these.
-    using Cell = std::uint32_t;
 
     WordDiff(const QString& oldText, const QString& newText);
     WordDiff(const QStringList& oldWords, const QStringList& newWords);

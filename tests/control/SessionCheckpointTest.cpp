@@ -113,6 +113,17 @@ TEST_F(SessionCheckpointTest, StaysUntilTheRecoveredEntryIsSavedAndIsNeverAddedT
     EXPECT_FALSE(logText().contains(QStringLiteral("private")));
 }
 
+TEST_F(SessionCheckpointTest, AHistoryStillLoadingIsReadWholeBeforeRecovering)
+{
+    const HistoryEntry saved = dictation(QStringLiteral("words"));
+    checkpoint.save(saved);
+    HistoryStore(folder, log).add(saved); // recovered once, and then the run was killed
+    HistoryStore history(folder, log, nullptr, StoredFileLoading::inBackground);
+    checkpoint.recover(history);
+    EXPECT_EQ(history.entries(), QList<HistoryEntry>{saved});
+    EXPECT_FALSE(QFile::exists(checkpoint.filePath()));
+}
+
 TEST_F(SessionCheckpointTest, AFailedSaveIsLoggedWithoutTheWords)
 {
     ASSERT_TRUE(QDir().mkpath(checkpoint.filePath()));

@@ -249,6 +249,52 @@ TEST_F(HistoryStoreTest, EditsWriteAndSignalOnlyWhenTheyShould)
     EXPECT_EQ(changed.count(), 4);
 }
 
+// The app loads history off its start-up path; a dictation may end first.
+TEST_F(HistoryStoreTest, ChangesDuringABackgroundLoadAreMadeAgainOnTheLoadedHistory)
+{
+    QList<HistoryEntry> stored;
+    for (int i = 0; i < HistoryStore::kMaximumEntries; ++i)
+        stored.append(entryAt(kNow.addSecs(-i)));
+    writeAll(file(), fileOf(stored));
+    const auto background = [this] {
+        return std::make_unique<HistoryStore>(folder, log, nullptr, StoredFileLoading::inBackground);
+    };
+
+    auto store = background();
+    QSignalSpy finished(store.get(), &HistoryStore::loadFinished);
+    HistoryEntry first = entryAt(kNow.addSecs(1), QStringLiteral("first"));
+    store->add(first);
+    store->setStatus(first.id, HistoryEntry::Status::pasted);
+    // A week's retention, a week and 1,000 s on: the stored entries up to 1,000 s old stay.
+    store->prune(HistoryRetention::week, kNow.addSecs(7 * kDay - 1000));
+    EXPECT_EQ(store->entries().size(), 1);
+    EXPECT_FALSE(store->isSaved());
+    EXPECT_EQ(readAll(file()), fileOf(stored)); // nothing written over the unread file
+
+    ASSERT_TRUE(finished.wait(10000));
+    first.status = HistoryEntry::Status::pasted;
+    const QList<HistoryEntry> expected = QList<HistoryEntry>{first} + stored.first(1001);
+    EXPECT_EQ(store->entries(), expected);
+    EXPECT_EQ(readAll(file()), fileOf(expected));
+    EXPECT_TRUE(store->isSaved());
+
+    // Quitting before the load ends still writes the change onto the whole history.
+    store = background();
+    const HistoryEntry last = entryAt(kNow.addSecs(2), QStringLiteral("last"));
+    store->add(last);
+    store.reset();
+    EXPECT_EQ(open()->entries(), QList<HistoryEntry>{last} + expected);
+
+    // An unreadable file is still moved aside, and the change written without it.
+    writeAll(file(), "[{");
+    store = background();
+    store->add(first);
+    store->waitUntilLoaded();
+    EXPECT_EQ(setAside().size(), 1);
+    EXPECT_TRUE(store->setAsideAs().has_value());
+    EXPECT_EQ(readAll(file()), fileOf({first}));
+}
+
 class HistoryPruning : public HistoryStoreTest,
                        public ::testing::WithParamInterface<std::pair<HistoryRetention, std::vector<qint64>>>
 {};

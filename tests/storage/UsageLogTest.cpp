@@ -178,6 +178,36 @@ TEST_F(UsageLogTest, DailyWordsCoverFourteenDaysEndingToday)
     EXPECT_EQ(usage->dailyWords(1), expected.last(1));
 }
 
+TEST_F(UsageLogTest, RecordsMadeDuringABackgroundLoadFollowTheLoadedOnes)
+{
+    auto usage = open();
+    for (int i = 0; i < 1000; ++i)
+        usage->record(words(2), 1);
+    const QByteArray stored = readAll(file());
+    const auto background = [this] {
+        return std::make_unique<UsageLog>(folder, UsageLog::Clock::system(), log, nullptr,
+                                          StoredFileLoading::inBackground);
+    };
+
+    usage = background();
+    QSignalSpy changed(usage.get(), &UsageLog::recordsChanged);
+    usage->record(words(5), 3);
+    EXPECT_EQ(usage->records().size(), 1);
+    EXPECT_EQ(readAll(file()), stored);
+    ASSERT_TRUE(changed.wait(10000));
+    ASSERT_EQ(usage->records().size(), 1001);
+    EXPECT_EQ(usage->records().last().words, 5);
+    EXPECT_EQ(open()->records(), usage->records());
+
+    // Quitting before the load ends loses nothing.
+    usage = background();
+    usage->record(words(7), 4);
+    usage.reset();
+    const QList<UsageRecord> reloaded = open()->records();
+    ASSERT_EQ(reloaded.size(), 1002);
+    EXPECT_EQ(reloaded.last().words, 7);
+}
+
 class UnreadableUsage : public UsageLogTest, public ::testing::WithParamInterface<const char*>
 {};
 

@@ -1,8 +1,12 @@
 #include "text/WordDiff.h"
 
+#include <QRandomGenerator>
+
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <tuple>
+#include <vector>
 
 // Readable failures: "removed[we] added[We]".
 void PrintTo(const WordDiff::Run& run, std::ostream* out)
@@ -49,6 +53,67 @@ TEST(WordDiffTest, ReplacementsShowTheRemovalFirstAndNeighboursNeverShareAKind)
                                                                              {Kind::added, {u"d"_qs}}}));
     EXPECT_TRUE(WordDiff(QString(), QString()).runs().isEmpty());
     EXPECT_EQ(WordDiff(u"gone"_qs, QString()).runs(), (QList<DiffRun>{{Kind::removed, {u"gone"_qs}}}));
+}
+
+// What a plain table of common lengths gives, choice for choice.
+QList<DiffRun> alignedByTable(const QStringList& a, const QStringList& b)
+{
+    const size_t n = size_t(a.size());
+    const size_t m = size_t(b.size());
+    std::vector<std::vector<int>> common(n + 1, std::vector<int>(m + 1, 0));
+    for (size_t i = n; i-- > 0;)
+        for (size_t j = m; j-- > 0;)
+            common[i][j] = a[i] == b[j] ? common[i + 1][j + 1] + 1 : std::max(common[i + 1][j], common[i][j + 1]);
+    QList<DiffRun> runs;
+    const auto add = [&runs](Kind kind, const QString& word) {
+        if (runs.isEmpty() || runs.back().kind != kind)
+            runs.append({kind, {}});
+        runs.back().words.append(word);
+    };
+    size_t i = 0;
+    size_t j = 0;
+    while (i < n && j < m) {
+        if (a[i] == b[j]) {
+            add(Kind::same, a[i++]);
+            ++j;
+        } else if (common[i + 1][j] >= common[i][j + 1]) {
+            add(Kind::removed, a[i++]);
+        } else {
+            add(Kind::added, b[j++]);
+        }
+    }
+    for (; i < n; ++i)
+        add(Kind::removed, a[i]);
+    for (; j < m; ++j)
+        add(Kind::added, b[j]);
+    return runs;
+}
+
+TEST(WordDiffTest, AlignsAsATableOfCommonLengthsWould)
+{
+    QRandomGenerator random(11);
+    const auto randomWords = [&random](int count, int vocabulary) {
+        QStringList words;
+        for (int k = 0; k < count; ++k)
+            words << QStringLiteral("w%1").arg(random.bounded(vocabulary));
+        return words;
+    };
+    // Either side the longer, lengths around the 64-word steps, few and many distinct words.
+    for (const auto& [n, m, vocabulary] : std::vector<std::tuple<int, int, int>>{{0, 5, 3},
+                                                                                 {1, 1, 1},
+                                                                                 {63, 64, 2},
+                                                                                 {64, 65, 3},
+                                                                                 {130, 70, 4},
+                                                                                 {70, 130, 4},
+                                                                                 {200, 200, 60},
+                                                                                 {500, 20, 3},
+                                                                                 {1, 300, 2}}) {
+        for (int round = 0; round < 4; ++round) {
+            const QStringList a = randomWords(n, vocabulary);
+            const QStringList b = randomWords(m, vocabulary);
+            EXPECT_EQ(WordDiff(a, b).runs(), alignedByTable(a, b)) << n << " x " << m << ", round " << round;
+        }
+    }
 }
 
 TEST(WordDiffTest, CanonicallyEquivalentWordsAreTheSame)

@@ -31,7 +31,8 @@ VellApp::VellApp(const DictationPlatform& platform, AppearancePort& appearance, 
     m_desktopSettings->applyAppearance();
     m_keys = std::make_unique<KeyStore>(std::move(secrets), m_options.keyFilePath);
     m_settings = std::make_unique<AppSettings>(platform.preferences, *m_keys);
-    m_history = std::make_unique<HistoryStore>(m_options.controller.dataFolder);
+    m_history = std::make_unique<HistoryStore>(m_options.controller.dataFolder, VellLog::history(), nullptr,
+                                               m_options.controller.storedFileLoading);
     m_controller = std::make_unique<DictationController>(*m_settings, *m_desktopSettings, *m_history, platform,
                                                          m_options.controller);
 
