@@ -348,11 +348,12 @@ bool DictationController::start()
         m_platform.keystrokes.requestAccess();
 
     auto audio = std::make_shared<AudioStream>();
-    m_capture.setSink([audio](QByteArray chunk) { audio->push(std::move(chunk)); });
-    m_capture.setLevel([this](float level) {
+    auto handoff = std::make_shared<CaptureHandoff>(audio, [this](float level) {
         QMetaObject::invokeMethod(
             this, [this, level] { setLevel(level); }, Qt::QueuedConnection);
     });
+    m_capture.setSink([handoff](QByteArray chunk) { handoff->add(std::move(chunk)); });
+    m_capture.setLevel([handoff](float level) { handoff->addLevel(level); });
 
     const QUuid sessionID = QUuid::createUuid();
     m_sessionID = sessionID;
@@ -367,6 +368,7 @@ bool DictationController::start()
             this, [this, sessionID, error] { onCaptureStarted(sessionID, error); }, Qt::QueuedConnection);
     });
     m_audio = audio;
+    m_handoff = handoff;
 
     setCommitted(QString());
     setInterim(QString());
@@ -506,6 +508,10 @@ void DictationController::endAudio()
     m_capture.setSink({});
     m_capture.setLevel({});
     m_capture.stop();
+    if (m_handoff) {
+        m_handoff->flush();
+        m_handoff.reset();
+    }
     if (m_audio) {
         m_audio->finish();
         m_audio.reset();

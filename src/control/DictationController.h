@@ -3,6 +3,7 @@
 #include "audio/AudioCapture.h"
 #include "audio/AudioInputList.h"
 #include "audio/Sounds.h"
+#include "control/CaptureHandoff.h"
 #include "control/DictationState.h"
 #include "control/KeyboardGrabWatch.h"
 #include "control/Notice.h"
@@ -258,6 +259,7 @@ private:
     std::optional<DictationOutcome> m_lastOutcome;
 
     std::shared_ptr<AudioStream> m_audio;
+    std::shared_ptr<CaptureHandoff> m_handoff;
     std::unique_ptr<TranscriptionSession> m_transcription;
     std::unique_ptr<TextCleaner> m_cleaner;
     QTimer m_flushTimer;

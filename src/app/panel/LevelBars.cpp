@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 namespace {
 
 constexpr std::array<qreal, 5> kWeights{0.4, 0.7, 1.0, 0.7, 0.4};
@@ -11,28 +13,9 @@ constexpr std::array<qreal, 5> kWeights{0.4, 0.7, 1.0, 0.7, 0.4};
 LevelBars::LevelBars(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_shown = m_from = heights(0);
-    m_animation.setDuration(100);
-    m_animation.setEasingCurve(QEasingCurve::OutCubic);
-    m_animation.setStartValue(0.0);
-    m_animation.setEndValue(1.0);
-    connect(&m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        const qreal progress = value.toReal();
-        const std::array<qreal, 5> target = heights(m_level);
-        qreal moved = 0;
-        for (size_t i = 0; i < m_shown.size(); ++i) {
-            m_shown[i] = m_from[i] + (target[i] - m_from[i]) * progress;
-            moved = qMax(moved, qAbs(m_shown[i] - m_painted[i]));
-        }
-        // A new level comes every 20 ms; the eye sees neither a quarter pixel
-        // nor more than about 30 frames a second.
-        const bool settled = progress >= 1.0;
-        if (moved < kSmallestVisibleChange && !settled)
-            return;
-        if (!settled && m_sincePaint.isValid() && m_sincePaint.elapsed() < kFrameInterval.count())
-            return;
-        update();
-    });
+    m_shown = m_from = m_painted = heights(0);
+    m_frames.setInterval(kFrameInterval);
+    connect(&m_frames, &QTimer::timeout, this, &LevelBars::step);
 }
 
 std::array<qreal, 5> LevelBars::heights(float level)
@@ -54,8 +37,26 @@ void LevelBars::setLevel(float level)
         m_shown = heights(level);
         return;
     }
-    m_animation.stop();
-    m_animation.start();
+    m_sinceLevel.start();
+    if (!m_frames.isActive())
+        m_frames.start();
+}
+
+void LevelBars::step()
+{
+    const qreal progress = qMin(qreal(m_sinceLevel.elapsed()) / qreal(kEaseTime.count()), 1.0);
+    const qreal eased = 1 - std::pow(1 - progress, 3); // out-cubic
+    const std::array<qreal, 5> target = heights(m_level);
+    qreal moved = 0;
+    for (size_t i = 0; i < m_shown.size(); ++i) {
+        m_shown[i] = progress >= 1 ? target[i] : m_from[i] + (target[i] - m_from[i]) * eased;
+        moved = qMax(moved, qAbs(m_shown[i] - m_painted[i]));
+    }
+    if (progress >= 1)
+        m_frames.stop();
+    // The eye sees no quarter pixel.
+    if (moved >= kSmallestVisibleChange || progress >= 1)
+        update();
 }
 
 QSize LevelBars::sizeHint() const
@@ -66,7 +67,6 @@ QSize LevelBars::sizeHint() const
 void LevelBars::paintEvent(QPaintEvent*)
 {
     m_painted = m_shown;
-    m_sincePaint.start();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
