@@ -8,7 +8,9 @@
 //   {"do":"grab"}, {"do":"ungrab"}      → holds or lets go of the whole keyboard
 // With --terminal it pastes on Ctrl+Shift+V and ignores Ctrl+V, as terminals
 // do; with --password it shows bullets, as a password field; --class NAME
-// sets its window class (its app id on Wayland).
+// sets its window class (its app id on Wayland). With --report-changes each
+// change of the text is also written as a line of its own, stamped with the
+// monotonic clock at the change: {"changed":…, "at":nanoseconds}.
 
 #include <QApplication>
 #include <QClipboard>
@@ -23,9 +25,17 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 
 namespace {
+
+void writeLine(const QJsonObject& object)
+{
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    fflush(stdout);
+}
 
 class TerminalKeys : public QObject
 {
@@ -129,6 +139,12 @@ int main(int argc, char** argv)
         field.edit().installEventFilter(&terminalKeys);
     if (arguments.contains(QStringLiteral("--password")))
         field.edit().setEchoMode(QLineEdit::Password);
+    if (arguments.contains(QStringLiteral("--report-changes")))
+        QObject::connect(&field.edit(), &QLineEdit::textChanged, &application, [](const QString& text) {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            writeLine({{QStringLiteral("changed"), text},
+                       {QStringLiteral("at"), double(std::chrono::nanoseconds(now).count())}});
+        });
 
     QByteArray pending;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -144,9 +160,7 @@ int main(int argc, char** argv)
         while ((end = pending.indexOf('\n')) >= 0) {
             const QJsonObject command = QJsonDocument::fromJson(pending.left(end)).object();
             pending.remove(0, end + 1);
-            const QByteArray answer = QJsonDocument(field.handle(command)).toJson(QJsonDocument::Compact) + '\n';
-            fwrite(answer.constData(), 1, size_t(answer.size()), stdout);
-            fflush(stdout);
+            writeLine(field.handle(command));
         }
     });
     return QApplication::exec();
