@@ -94,6 +94,12 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
     m_recordTimer.setSingleShot(true);
     connect(&m_recordTimer, &QTimer::timeout, this, &DictationController::writeRecord);
 
+    m_caretTimer.setSingleShot(true);
+    connect(&m_caretTimer, &QTimer::timeout, this, [this] {
+        if (m_state == State::finishing && m_target)
+            m_inserter.readCaret(m_target->pid);
+    });
+
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, [this] {
         if (m_state != State::finishing || !m_transcription)
@@ -486,7 +492,7 @@ void DictationController::stop()
     m_flushTimer.start(m_options.timings.flushLimit);
     // Asked while the service finishes, not once the text is ready.
     if (m_target)
-        m_inserter.readCaret(m_target->pid);
+        m_caretTimer.start(m_options.timings.caretDelay);
 }
 
 void DictationController::cancel()
@@ -618,6 +624,8 @@ void DictationController::resetToIdle()
 
 void DictationController::deliver(const QString& text, Record record, const DictationProblems& problems)
 {
+    // Not read yet: the paste asks for itself where it matters.
+    m_caretTimer.stop();
     HistoryEntry& entry = record.entry;
     if (!m_target) {
         leaveOnClipboard(text, entry, problems, {PasteRefusal::Reason::noTarget, std::nullopt});

@@ -55,6 +55,9 @@ struct DictationControllerTimings
     // After the paste, before its history and usage are written: the target
     // fetches the text from the clipboard meanwhile, unhindered by the disk.
     std::chrono::milliseconds recordDelay{150};
+    // After stop, before the character before the caret is asked for: the
+    // question blocks, and the end of the audio must reach the service first.
+    std::chrono::milliseconds caretDelay{5};
 };
 
 // The platform services the controller reaches the desktop through; all must
@@ -264,6 +267,7 @@ private:
     std::unique_ptr<TextCleaner> m_cleaner;
     QTimer m_flushTimer;
     QTimer m_recordTimer;
+    QTimer m_caretTimer;
     std::optional<Record> m_record;
     QTimer m_armTimer;
     std::optional<TextInserter::Target> m_target;

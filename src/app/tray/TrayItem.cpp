@@ -20,6 +20,11 @@ namespace {
 
 // A click on the icon that closed the drop-down must not open it again.
 constexpr qint64 kReopenGuardMs = 300;
+// Rebuilding the drop-down's rows takes milliseconds. While it is hidden that
+// waits until a dictation's changes have settled, so it never falls between
+// the release and the paste, nor delays the answer to the target's clipboard
+// request; opening it brings the rows up to date at once.
+constexpr std::chrono::milliseconds kHiddenRowsDelay{300};
 
 } // namespace
 
@@ -29,9 +34,8 @@ TrayItem::TrayItem(DictationController& controller, WindowPresenter& windows, Up
       m_words(words)
 {
     m_rowsTimer.setSingleShot(true);
-    m_rowsTimer.setInterval(0);
     connect(&m_rowsTimer, &QTimer::timeout, this, &TrayItem::refreshRows);
-    const auto rowsChanged = [this] { m_rowsTimer.start(); };
+    const auto rowsChanged = [this] { scheduleRows(); };
     const auto lookChanged = [this] { refreshIcon(); };
 
     connect(&controller, &DictationController::stateChanged, this, lookChanged);
@@ -44,7 +48,7 @@ TrayItem::TrayItem(DictationController& controller, WindowPresenter& windows, Up
     connect(&controller.keyboardGrab(), &KeyboardGrabWatch::changed, this, rowsChanged);
     connect(&controller, &DictationController::unseenFailureChanged, this, [this] {
         m_unpastedCopied = false;
-        m_rowsTimer.start();
+        scheduleRows();
     });
     connect(&controller.hotkey(), &HotkeyMonitor::isInstalledChanged, this, rowsChanged);
     connect(&controller.history(), &HistoryStore::entriesChanged, this, rowsChanged);
@@ -99,9 +103,12 @@ AboutDialog* TrayItem::aboutDialog() const
 void TrayItem::refreshIcon()
 {
     const TrayIcon::Look current = look();
-    const int side = m_tray.geometry().isValid() ? qMin(m_tray.geometry().width(), m_tray.geometry().height()) : 0;
+    // Asking costs a round trip to the display server; once is enough.
+    const QRect geometry = m_tray.geometry();
+    const int side = geometry.isValid() ? qMin(geometry.width(), geometry.height()) : 0;
     if (m_shownLook == current && side == m_iconSide)
         return;
+    const bool attentionChanged = !m_shownLook || m_shownLook->needsAttention != current.needsAttention;
     m_shownLook = current;
     m_iconSide = side;
     // A few dozen looks at most, each drawn once: while listening the look
@@ -112,12 +119,20 @@ void TrayItem::refreshIcon()
     if (cached == m_icons.cend())
         cached = m_icons.insert(key, TrayIcon::icon(current, side));
     m_tray.setIcon(*cached);
-    m_tray.setToolTip(TrayIcon::accessibleLabel(current.needsAttention));
+    if (attentionChanged)
+        m_tray.setToolTip(TrayIcon::accessibleLabel(current.needsAttention));
     Q_EMIT iconChanged();
+}
+
+void TrayItem::scheduleRows()
+{
+    const bool shown = m_content.isVisible() || m_menu.isVisible();
+    m_rowsTimer.start(shown ? std::chrono::milliseconds(0) : kHiddenRowsDelay);
 }
 
 void TrayItem::refreshRows()
 {
+    m_rowsTimer.stop();
     m_content.setRows(rows(), m_controller.unseenFailure());
     if (m_menu.isVisible())
         fillPlainMenu();

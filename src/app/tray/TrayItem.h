@@ -60,6 +60,7 @@ Q_SIGNALS:
 
 private:
     void refreshIcon();
+    void scheduleRows();
     void refreshRows();
     void fillPlainMenu();
     void onActivated(QSystemTrayIcon::ActivationReason reason);
