@@ -14,9 +14,10 @@
 // microphone is PulseAudio's virtual vell_mic, fed espeak-ng speech, and its
 // key is in the desktop's keyring. Latencies and starts are measured with an
 // empty data folder and with a full one: 2,000 history entries and 100,000
-// usage records, as a long-time user has. The floor (bench/floor/PasteFloor.cpp) only takes the clipboard and posts
-// Ctrl+V when the shortcut is released; `parec` recording vell_mic is the
-// floor for listening. Latencies are medians of kDictations runs, starts of
+// usage records, as a long-time user has. The floor
+// (bench/floor/PasteFloor.cpp) only takes the clipboard and posts Ctrl+V when
+// the shortcut is released; `parec` recording vell_mic is the floor for
+// listening. Latencies are medians of kDictations runs, starts of
 // kStarts; the summary at the end puts the figures side by side.
 //
 // Run it as

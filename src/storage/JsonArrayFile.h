@@ -11,7 +11,9 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <future>
 #include <optional>
@@ -125,43 +127,72 @@ private:
     std::optional<QString> m_setAsideAs;
 };
 
-// When a store reads its file: in its constructor, or on a thread of its own
-// so that start-up does not wait for a long history.
+// When a store reads its file: in its constructor, or shortly after start-up
+// on a thread of its own, so that the tray icon and the shortcut don't wait
+// for a long history nor share the processor with it.
 enum class StoredFileLoading { now, inBackground };
 
-// Reads a JsonArrayFile on a thread of its own. The file object goes to that
-// thread and comes back with the items, so one thread at a time uses it.
+// Reads a JsonArrayFile on a thread of its own, some time after it is asked
+// to. The file object goes to that thread and comes back with the items, so
+// one thread at a time uses it.
 template <typename Item> class JsonArrayFileRead
 {
 public:
+    static constexpr std::chrono::milliseconds kDelay{500};
+
     struct Result
     {
         JsonArrayFile file;
         QList<Item> items;
     };
 
-    // `ready` runs on `receiver`'s thread once the items are read; take() then
-    // returns without waiting.
+    // Starts reading after kDelay; `ready` runs on `receiver`'s thread once the
+    // items are read, and take() then returns without waiting.
     void start(JsonArrayFile file, QObject* receiver, std::function<void()> ready)
     {
-        m_result = std::async(std::launch::async, [file = std::move(file), receiver, ready = std::move(ready)] {
-            Result result{file, {}};
-            result.items = result.file.template load<Item>();
-            QMetaObject::invokeMethod(receiver, ready, Qt::QueuedConnection);
-            return result;
-        });
+        m_waiting.emplace(Waiting{std::move(file), receiver, std::move(ready)});
+        QTimer::singleShot(kDelay, receiver, [this] { launch(); });
     }
 
-    bool isRunning() const { return m_result.valid(); }
+    bool isRunning() const { return m_waiting.has_value() || m_result.valid(); }
 
-    // The result, waiting for it if need be; none when no read is running.
+    // The result, reading or waiting for it now if need be; none when no read
+    // was asked for or its result was taken.
     std::optional<Result> take()
     {
+        if (m_waiting) {
+            Result result{std::move(m_waiting->file), {}};
+            m_waiting.reset();
+            result.items = result.file.template load<Item>();
+            return result;
+        }
         if (!m_result.valid())
             return std::nullopt;
         return m_result.get();
     }
 
 private:
+    struct Waiting
+    {
+        JsonArrayFile file;
+        QObject* receiver;
+        std::function<void()> ready;
+    };
+
+    void launch()
+    {
+        if (!m_waiting)
+            return;
+        Waiting waiting = std::move(*m_waiting);
+        m_waiting.reset();
+        m_result = std::async(std::launch::async, [waiting = std::move(waiting)] {
+            Result result{waiting.file, {}};
+            result.items = result.file.template load<Item>();
+            QMetaObject::invokeMethod(waiting.receiver, waiting.ready, Qt::QueuedConnection);
+            return result;
+        });
+    }
+
+    std::optional<Waiting> m_waiting;
     std::future<Result> m_result;
 };
