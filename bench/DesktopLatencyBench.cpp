@@ -589,6 +589,18 @@ std::optional<Latency> dictate(Rig& rig, const Vell& vell, int done)
     return sample;
 }
 
+// Starts Vell with the rig's service and files; false, with the benchmark
+// skipped, when it doesn't come up.
+bool startVell(benchmark::State& state, Vell& vell, Rig& rig, bool full)
+{
+    prepare(vell, rig, full);
+    vell.start();
+    if (isReady(vell))
+        return true;
+    state.SkipWithError(("Vell did not start; its log:\n" + vell.log()).constData());
+    return false;
+}
+
 void BM_VellReleaseToText(benchmark::State& state)
 {
     const bool full = state.range(0) != 0;
@@ -596,12 +608,8 @@ void BM_VellReleaseToText(benchmark::State& state)
     if (!rig)
         return;
     Vell vell;
-    prepare(vell, *rig, full);
-    vell.start();
-    if (!isReady(vell)) {
-        state.SkipWithError(("Vell did not start; its log:\n" + vell.log()).constData());
+    if (!startVell(state, vell, *rig, full))
         return;
-    }
     for (auto _ : state) {
         std::vector<Latency> samples;
         for (int i = 0; i < kDictations; ++i) {
@@ -683,12 +691,8 @@ void BM_VellListening(benchmark::State& state)
     if (!rig)
         return;
     Vell vell;
-    prepare(vell, *rig, false);
-    vell.start();
-    if (!isReady(vell)) {
-        state.SkipWithError(("Vell did not start; its log:\n" + vell.log()).constData());
+    if (!startVell(state, vell, *rig, false))
         return;
-    }
     for (auto _ : state) {
         rig->desktop.shortcutKey(true);
         if (!spinUntil([&] { return vell.logContains("dictation started"); }, 10s)) {
