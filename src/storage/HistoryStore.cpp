@@ -31,7 +31,10 @@ HistoryStore::~HistoryStore()
 {
     // What was changed during the load must still reach the file; nobody listens any more.
     blockSignals(true);
-    finishLoading();
+    if (m_editsWhileLoading.isEmpty())
+        m_read.abandon();
+    else
+        finishLoading();
 }
 
 bool HistoryStore::contains(const QUuid& id) const

@@ -171,6 +171,14 @@ public:
         return m_result.get();
     }
 
+    // Drops a read not started yet and waits for one running: nobody needs the items.
+    void abandon()
+    {
+        m_waiting.reset();
+        if (m_result.valid())
+            m_result.wait();
+    }
+
 private:
     struct Waiting
     {

@@ -63,7 +63,10 @@ UsageLog::~UsageLog()
 {
     // Records made during the load must still reach the file; nobody listens any more.
     blockSignals(true);
-    finishLoading();
+    if (isLoaded() || m_records.isEmpty())
+        m_read.abandon();
+    else
+        finishLoading();
 }
 
 void UsageLog::record(const QString& text, double seconds)

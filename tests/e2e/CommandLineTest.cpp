@@ -60,6 +60,9 @@ QStringList interfaceShape(const QByteArray& xml, const QString& interfaceName)
 class CommandLineTest : public EndToEndFixture
 {
 protected:
+    // The commands need the bus name, which Vell takes after its shortcut is ready.
+    void startVell() { EndToEndFixture::startVell("control: serving org.brightfold.Vell on the session bus\n"); }
+
     void TearDown() override
     {
         if (follower.state() != QProcess::NotRunning) {
