@@ -1,6 +1,7 @@
 #include "platform/linux/QtClipboard.h"
 
 #include "platform/linux/X11ClipboardReader.h"
+#include "platform/linux/XcbConnection.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -19,6 +20,8 @@ QtClipboard::QtClipboard(QClipboard& clipboard, QClipboard::Mode mode, QObject* 
             prefetch(); // what was read is out of date
     });
 }
+
+QtClipboard::~QtClipboard() = default;
 
 void QtClipboard::prefetch()
 {
@@ -98,5 +101,10 @@ bool QtClipboard::owns() const
 
 bool QtClipboard::ownsForSure() const
 {
-    return owns() && X11ClipboardReader::isOwnedBy(selectionName(), QCoreApplication::applicationPid());
+    if (!owns())
+        return false;
+    if (!m_serverView || m_serverView->hasError())
+        m_serverView = XcbConnection::open();
+    return m_serverView &&
+           X11ClipboardReader::isOwnedBy(*m_serverView, selectionName(), QCoreApplication::applicationPid());
 }

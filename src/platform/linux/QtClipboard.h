@@ -5,7 +5,10 @@
 #include <QClipboard>
 #include <QObject>
 
+class XcbConnection;
+
 #include <future>
+#include <memory>
 #include <optional>
 
 // The clipboard, or the primary selection, through Qt Gui. Contents of
@@ -26,6 +29,7 @@ public:
 
     explicit QtClipboard(QClipboard& clipboard, QClipboard::Mode mode = QClipboard::Clipboard,
                          QObject* parent = nullptr);
+    ~QtClipboard() override;
 
     ClipboardContents snapshot() override;
     void prefetch() override;
@@ -50,4 +54,6 @@ private:
     const QClipboard::Mode m_mode;
     quint64 m_changeCount = 0;
     std::optional<Prefetch> m_prefetch;
+    // For asking the server who owns the selection, kept across pastes.
+    mutable std::unique_ptr<XcbConnection> m_serverView;
 };

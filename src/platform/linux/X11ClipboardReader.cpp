@@ -164,13 +164,16 @@ ClipboardContents X11ClipboardReader::read(const char* selectionName, Limits lim
 bool X11ClipboardReader::isOwnedBy(const char* selectionName, qint64 pid)
 {
     const std::unique_ptr<XcbConnection> x = XcbConnection::open();
-    if (!x)
-        return false;
-    xcb_connection_t* c = x->get();
+    return x && isOwnedBy(*x, selectionName, pid);
+}
+
+bool X11ClipboardReader::isOwnedBy(XcbConnection& x, const char* selectionName, qint64 pid)
+{
+    xcb_connection_t* c = x.get();
     Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, x->atom(selectionName)), nullptr), &std::free);
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, x.atom(selectionName)), nullptr), &std::free);
     if (!owner || owner->owner == XCB_NONE)
         return false;
-    const int32_t ownerPid = x->clientPidOf(owner->owner);
+    const int32_t ownerPid = x.clientPidOf(owner->owner);
     return ownerPid == 0 || ownerPid == pid; // a server that cannot tell is trusted
 }

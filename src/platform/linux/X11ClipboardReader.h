@@ -15,6 +15,8 @@
 // its caller, so it is meant for a thread of its own; it must never read a
 // selection that the calling program owns, since that program could not
 // answer while it waits.
+class XcbConnection;
+
 class X11ClipboardReader
 {
 public:
@@ -34,4 +36,6 @@ public:
     // `pid`. Qt believes it owns a selection as soon as it has asked for it,
     // even when the server refused.
     static bool isOwnedBy(const char* selectionName, qint64 pid);
+    // The same over a connection the caller keeps, sparing a new one per question.
+    static bool isOwnedBy(XcbConnection& x, const char* selectionName, qint64 pid);
 };

@@ -31,11 +31,26 @@ bool X11KeystrokePoster::connectIfNeeded()
     if (m_connection && !m_connection->hasError())
         return true;
     m_connection = XcbConnection::open();
+    m_keymap.reset();
     if (m_connection && !m_connection->hasXTest()) {
         VellLog::insert().error(QStringLiteral("The X server has no XTest extension; keystrokes cannot be posted"));
         m_connection.reset();
     }
     return m_connection != nullptr;
+}
+
+const Keymap& X11KeystrokePoster::keymap()
+{
+    // The server tells every client when the mapping changes; this connection
+    // asks for nothing else, so its events are those notices.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection->get())) {
+        if ((event->response_type & ~0x80) == XCB_MAPPING_NOTIFY)
+            m_keymap.reset();
+        std::free(event);
+    }
+    if (!m_keymap)
+        m_keymap = Keymap::read(m_connection->get());
+    return *m_keymap;
 }
 
 void X11KeystrokePoster::post(uint8_t x11KeyCode, bool down)
@@ -62,7 +77,7 @@ bool X11KeystrokePoster::postChord(ModifierKeys modifiers, quint16 keyCode)
     if (!key || !connectIfNeeded())
         return false;
 
-    releaseHeldModifiers(Keymap::read(m_connection->get()).modifierKeys);
+    releaseHeldModifiers(keymap().modifierKeys);
     std::vector<uint8_t> held;
     for (const ModifierKindInfo& kind : kModifierKinds)
         if (modifiers.intersects(kind.mask))
@@ -76,7 +91,7 @@ bool X11KeystrokePoster::paste(PasteKeys keys)
 {
     if (!connectIfNeeded())
         return false;
-    const Keymap keymap = Keymap::read(m_connection->get());
+    const Keymap& keymap = this->keymap();
     const uint8_t control = keymap.keyFor(kKeysymControlL).value_or(X11KeyCodes::leftKeyOf(ModifierKind::control));
     const uint8_t shift = keymap.keyFor(kKeysymShiftL).value_or(X11KeyCodes::leftKeyOf(ModifierKind::shift));
     // AZERTY, Dvorak and friends put V elsewhere; fall back to the ANSI V position.

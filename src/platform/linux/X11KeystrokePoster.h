@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/KeystrokePoster.h"
+#include "platform/linux/X11Keymap.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class PostedKeystrokes;
@@ -11,7 +13,8 @@ class XcbConnection;
 
 // Posts keystrokes through XTest and records them in `posted`, which the
 // keyboard tap consults to recognise them. The paste chord's keys are found
-// by the symbols they type in the layout the server has now. Every modifier
+// by the symbols they type in the layout the server has now: the layout is
+// read once and again only after the server says it changed. Every modifier
 // held at the moment of a chord is released first.
 class X11KeystrokePoster final : public KeystrokePoster
 {
@@ -25,6 +28,7 @@ public:
 
 private:
     bool connectIfNeeded();
+    const Keymap& keymap();
     void post(uint8_t x11KeyCode, bool down);
     void releaseHeldModifiers(const std::vector<uint8_t>& modifierKeys);
     // Presses `modifierKeys` in order, taps `key`, releases them in reverse.
@@ -32,4 +36,5 @@ private:
 
     PostedKeystrokes& m_posted;
     std::unique_ptr<XcbConnection> m_connection;
+    std::optional<Keymap> m_keymap;
 };

@@ -81,7 +81,10 @@ int32_t XcbConnection::clientPidOf(xcb_window_t window)
     const xcb_query_extension_reply_t* res = xcb_get_extension_data(m_connection, &xcb_res_id);
     if (!res || !res->present)
         return 0;
-    std::free(xcb_res_query_version_reply(m_connection, xcb_res_query_version(m_connection, 1, 2), nullptr));
+    if (!m_resVersionAsked) {
+        std::free(xcb_res_query_version_reply(m_connection, xcb_res_query_version(m_connection, 1, 2), nullptr));
+        m_resVersionAsked = true;
+    }
     const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     std::unique_ptr<xcb_res_query_client_ids_reply_t, decltype(&std::free)> reply(
         xcb_res_query_client_ids_reply(m_connection, xcb_res_query_client_ids(m_connection, 1, &query), nullptr),
@@ -97,9 +100,14 @@ int32_t XcbConnection::clientPidOf(xcb_window_t window)
 
 xcb_atom_t XcbConnection::atom(const char* name)
 {
+    if (const auto known = m_atoms.find(std::string_view(name)); known != m_atoms.end())
+        return known->second;
     std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
         xcb_intern_atom_reply(m_connection, xcb_intern_atom(m_connection, 0, uint16_t(std::strlen(name)), name),
                               nullptr),
         &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    if (!reply)
+        return XCB_ATOM_NONE;
+    m_atoms.emplace(name, reply->atom);
+    return reply->atom;
 }

@@ -3,8 +3,10 @@
 #include <xcb/xcb.h>
 
 #include <bitset>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 
 // One connection to the X server named by $DISPLAY. Unlike Xlib, XCB reports
 // a lost connection as state instead of ending the process.
@@ -23,7 +25,8 @@ public:
     int fileDescriptor() const;
     bool hasError() const;
 
-    // The atom named `name`, made if need be; XCB_ATOM_NONE when the server did not answer.
+    // The atom named `name`, made if need be; XCB_ATOM_NONE when the server did
+    // not answer. Asked once per connection: an atom never changes.
     xcb_atom_t atom(const char* name);
 
     // The XInput major opcode when XInput 2.2 is there.
@@ -42,4 +45,7 @@ private:
 
     xcb_connection_t* m_connection;
     xcb_window_t m_root;
+    std::map<std::string, xcb_atom_t, std::less<>> m_atoms;
+    // XRes answers queries only after its version was asked, once per connection.
+    bool m_resVersionAsked = false;
 };
