@@ -186,9 +186,22 @@ Object focusedElementOf(qint32 pid)
 
 } // namespace
 
+AtspiAccessible* AtspiAccessibility::focusedElement(qint32 pid)
+{
+    if (m_focused && m_focusedPid == pid && hasState(m_focused.get(), ATSPI_STATE_FOCUSED))
+        return static_cast<AtspiAccessible*>(g_object_ref(m_focused.get()));
+    Object found = focusedElementOf(pid);
+    m_focusedPid = pid;
+    if (found)
+        m_focused.reset(static_cast<AtspiAccessible*>(g_object_ref(found.get())), Unref());
+    else
+        m_focused.reset();
+    return found.release();
+}
+
 std::optional<char32_t> AtspiAccessibility::characterBeforeCaret(qint32 pid)
 {
-    const Object element = focusedElementOf(pid);
+    const Object element{focusedElement(pid)};
     if (!element || isPasswordField(element.get()))
         return std::nullopt;
     return characterBefore(element.get());
@@ -222,6 +235,6 @@ std::optional<RunningApplication> AtspiAccessibility::activeApplication()
 
 bool AtspiAccessibility::isPasswordFieldFocused(qint32 pid)
 {
-    const Object element = focusedElementOf(pid);
+    const Object element{focusedElement(pid)};
     return element && isPasswordField(element.get());
 }

@@ -4,6 +4,9 @@
 #include "platform/Workspace.h"
 
 #include <chrono>
+#include <memory>
+
+struct _AtspiAccessible;
 
 // Accessibility through AT-SPI (libatspi). AT-SPI has no call for the focused
 // element: the application is found by its pid among those registered on the
@@ -24,6 +27,16 @@ public:
     // none when no other application's window is (this program's own cannot
     // be asked while it waits for the answer).
     std::optional<RunningApplication> activeApplication();
+
+private:
+    // The element of `pid` that has the focus, owned by the caller. The one
+    // found last is kept and used again while it keeps the focus: a search
+    // takes a dozen round trips on the bus, and a dictation asks at its start
+    // and again at its end.
+    _AtspiAccessible* focusedElement(qint32 pid);
+
+    qint32 m_focusedPid = 0;
+    std::shared_ptr<_AtspiAccessible> m_focused;
 };
 
 // The window in front where no display server property names it (GNOME and
