@@ -31,6 +31,10 @@ void LevelBars::setLevel(float level)
 {
     if (level == m_level)
         return;
+    // While levels keep coming, each one draws the frame of the easing so far;
+    // the timer only finishes an easing once they stop.
+    if (m_frames.isActive())
+        step();
     m_level = level;
     m_from = m_shown;
     if (!isVisible()) {
@@ -38,8 +42,7 @@ void LevelBars::setLevel(float level)
         return;
     }
     m_sinceLevel.start();
-    if (!m_frames.isActive())
-        m_frames.start();
+    m_frames.start();
 }
 
 void LevelBars::step()
