@@ -11,15 +11,11 @@ CaptureHandoff::CaptureHandoff(std::shared_ptr<AudioStream> audio, std::function
 
 void CaptureHandoff::add(QByteArray block)
 {
-    QByteArray frame;
-    {
-        std::lock_guard lock(m_mutex);
-        m_frame += block;
-        if (m_frame.size() < kFrameBytes)
-            return;
-        frame = std::exchange(m_frame, {});
-    }
-    m_audio->push(std::move(frame));
+    // Pushed under the lock, so a frame and the rest flush() sends can't cross.
+    std::lock_guard lock(m_mutex);
+    m_frame += block;
+    if (m_frame.size() >= kFrameBytes)
+        m_audio->push(std::exchange(m_frame, {}));
 }
 
 void CaptureHandoff::addLevel(float level)
@@ -39,11 +35,7 @@ void CaptureHandoff::addLevel(float level)
 
 void CaptureHandoff::flush()
 {
-    QByteArray frame;
-    {
-        std::lock_guard lock(m_mutex);
-        frame = std::exchange(m_frame, {});
-    }
-    if (!frame.isEmpty())
-        m_audio->push(std::move(frame));
+    std::lock_guard lock(m_mutex);
+    if (!m_frame.isEmpty())
+        m_audio->push(std::exchange(m_frame, {}));
 }
