@@ -5,6 +5,7 @@
 #include "app/windows/AppWindows.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/CompositorWorkspace.h"
+#include "platform/linux/DBusControlClient.h"
 #include "platform/linux/DBusControlService.h"
 #include "platform/linux/DesktopSession.h"
 #include "platform/linux/EvdevKeyboardTap.h"
@@ -69,7 +70,7 @@ int main(int argc, char** argv)
 {
     // `vell <command>` talks to the running copy and never starts a second one.
     if (CommandLine::isCommand(argc, argv))
-        return CommandLine::run(argc, argv, VELL_VERSION);
+        return CommandLine::run(argc, argv, VELL_VERSION, [] { return std::make_unique<DBusControlClient>(); });
 
     // The panel, the tray and the windows are X11 windows, through XWayland on
     // Wayland: there the panel stays on top without taking the focus, which a

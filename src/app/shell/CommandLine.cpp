@@ -1,6 +1,6 @@
 #include "app/shell/CommandLine.h"
 
-#include "platform/linux/DBusControlClient.h"
+#include "platform/ControlClient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,7 +39,7 @@ void printLine(std::FILE* stream, const QString& line)
     std::fflush(stream);
 }
 
-QString describe(const DBusControlClient::Status& status, bool json)
+QString describe(const ControlClient::Status& status, bool json)
 {
     if (!json)
         return status.state;
@@ -70,10 +70,10 @@ QString helpText()
     return text;
 }
 
-int status(DBusControlClient& client, bool follow, bool json)
+int status(ControlClient& client, bool follow, bool json)
 {
     if (!follow) {
-        const std::optional<DBusControlClient::Status> now = client.status();
+        const std::optional<ControlClient::Status> now = client.status();
         if (!now) {
             printLine(stderr, QLatin1String(kNotRunning));
             return CommandLine::notRunning;
@@ -87,9 +87,9 @@ int status(DBusControlClient& client, bool follow, bool json)
         return CommandLine::notRunning;
     }
     // One line per change until interrupted; "off" while no Vell runs.
-    QObject::connect(&client, &DBusControlClient::statusChanged,
-                     [json](const DBusControlClient::Status& now) { printLine(stdout, describe(now, json)); });
-    QObject::connect(&client, &DBusControlClient::stopped, [json] {
+    QObject::connect(&client, &ControlClient::statusChanged,
+                     [json](const ControlClient::Status& now) { printLine(stdout, describe(now, json)); });
+    QObject::connect(&client, &ControlClient::stopped, [json] {
         printLine(stdout, describe({QStringLiteral("off"), false, QString()}, json));
     });
     if (!client.follow()) {
@@ -108,7 +108,7 @@ bool isCommand(int argc, char** argv)
     return argc > 1 && argv[1][0] != '\0';
 }
 
-int run(int argc, char** argv, const char* version)
+int run(int argc, char** argv, const char* version, const MakeClient& makeClient)
 {
     // What a command prints is its contract with scripts and status bars:
     // Qt's own warnings (a bus hiccup) would come between its lines.
@@ -154,23 +154,23 @@ int run(int argc, char** argv, const char* version)
         return usage;
     }
 
-    DBusControlClient client;
+    const std::unique_ptr<ControlClient> client = makeClient();
     if (command == QLatin1String("status"))
-        return status(client, follow, json);
+        return status(*client, follow, json);
     for (const CommandInfo& known : kCommands) {
         if (command != QLatin1String(known.name))
             continue;
-        const DBusControlClient::Reply reply = client.call(QLatin1String(known.method));
+        const ControlClient::Reply reply = client->call(QLatin1String(known.method));
         switch (reply.kind) {
-        case DBusControlClient::Reply::Kind::done:
+        case ControlClient::Reply::Kind::done:
             return done;
-        case DBusControlClient::Reply::Kind::refused:
+        case ControlClient::Reply::Kind::refused:
             printLine(stderr, reply.message);
             return refused;
-        case DBusControlClient::Reply::Kind::notRunning:
+        case ControlClient::Reply::Kind::notRunning:
             printLine(stderr, QLatin1String(kNotRunning));
             return notRunning;
-        case DBusControlClient::Reply::Kind::failed:
+        case ControlClient::Reply::Kind::failed:
             printLine(stderr, QStringLiteral("Vell didn't answer: ") + reply.message);
             return refused;
         }

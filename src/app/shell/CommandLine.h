@@ -1,5 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
+class ControlClient;
+
 // `vell <command>`: asks the running Vell to do something over the session
 // bus and exits; never starts a second Vell. `vell` alone starts the app and
 // does not come here.
@@ -16,7 +21,11 @@ enum ExitStatus {
 // Whether the arguments ask for a command rather than the app.
 bool isCommand(int argc, char** argv);
 
-// Parses the arguments, runs the command and returns the exit status.
-int run(int argc, char** argv, const char* version);
+// Made once the arguments are understood, after the application object.
+using MakeClient = std::function<std::unique_ptr<ControlClient>()>;
+
+// Parses the arguments, runs the command through the client `makeClient`
+// gives, and returns the exit status.
+int run(int argc, char** argv, const char* version, const MakeClient& makeClient);
 
 } // namespace CommandLine

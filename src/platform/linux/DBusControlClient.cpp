@@ -30,7 +30,9 @@ void apply(DBusControlClient::Status& status, const QVariantMap& values)
 
 } // namespace
 
-DBusControlClient::DBusControlClient(QDBusConnection bus, QObject* parent) : QObject(parent), m_bus(std::move(bus)) {}
+DBusControlClient::DBusControlClient(QDBusConnection bus, QObject* parent)
+    : ControlClient(parent), m_bus(std::move(bus))
+{}
 
 DBusControlClient::Reply DBusControlClient::call(const QString& method)
 {
