@@ -145,8 +145,10 @@ private:
                                    {QStringLiteral("end_of_turn"), true},
                                    {QStringLiteral("language_code"), QStringLiteral("en")}};
             socket.sendTextMessage(QString::fromUtf8(QJsonDocument(turn).toJson(QJsonDocument::Compact)));
+            socket.flush(); // at once, as a service on its own machine would
         } else if (type == u"Terminate") {
             socket.sendTextMessage(QStringLiteral(R"({"type":"Termination"})"));
+            socket.flush();
             socket.close();
         }
     }

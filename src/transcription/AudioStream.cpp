@@ -1,6 +1,8 @@
 #include "transcription/AudioStream.h"
 
 #include <QMetaObject>
+#include <QPointer>
+#include <QThread>
 
 AudioStream::AudioStream(int capacity, QObject* parent) : QObject(parent), m_capacity(qMax(1, capacity)) {}
 
@@ -30,9 +32,21 @@ void AudioStream::finish()
     wakeConsumer();
 }
 
-// One queued wake-up at a time, however many chunks arrive before it is handled.
+// Pushed on the stream's own thread, the consumer hears of it at once (a
+// stop's last audio goes out before anything else happens); from another
+// thread, by one queued wake-up at a time, however many chunks arrive before
+// it is handled. A consumer that pushes back into the stream while it is being
+// told is told again from the event loop rather than from inside itself.
 void AudioStream::wakeConsumer()
 {
+    if (QThread::currentThread() == thread() && !m_telling) {
+        const QPointer<AudioStream> alive(this);
+        m_telling = true;
+        Q_EMIT readyRead();
+        if (alive)
+            m_telling = false;
+        return;
+    }
     {
         std::lock_guard lock(m_mutex);
         if (m_wakePending)

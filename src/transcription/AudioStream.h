@@ -14,7 +14,8 @@
 //
 // push() and finish() may be called from any thread; everything else belongs
 // to the thread the stream lives on (the main thread), where `readyRead` is
-// delivered whenever chunks have arrived or the stream was finished.
+// delivered whenever chunks have arrived or the stream was finished: at once
+// when that happened on this thread, from the event loop when on another.
 class AudioStream : public QObject
 {
     Q_OBJECT
@@ -49,5 +50,6 @@ private:
     std::deque<QByteArray> m_chunks;
     bool m_finished = false;
     bool m_wakePending = false;
+    bool m_telling = false; // own thread only
     qint64 m_dropped = 0;
 };

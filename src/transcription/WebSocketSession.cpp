@@ -144,6 +144,9 @@ bool WebSocketSession::write(const QByteArray& payload, bool binary)
     if (written != payload.size())
         return false;
     m_bytesOut += written;
+    // The socket would otherwise hand it to the system only once the event
+    // loop comes round, after whatever the stop of a dictation does next.
+    m_socket->flush();
     return true;
 }
 

@@ -30,15 +30,39 @@ TEST(AudioStream, KeepsTheNewestChunksWhenTheConsumerFallsBehind)
 TEST(AudioStream, EndsOnlyOnceFinishedAndDrained)
 {
     AudioStream stream;
-    QSignalSpy ready(&stream, &AudioStream::readyRead);
     stream.push(chunk(1));
     stream.finish();
     stream.push(chunk(2)); // too late
     EXPECT_TRUE(stream.isFinished());
     EXPECT_FALSE(stream.atEnd());
-    ASSERT_TRUE(ready.wait(1000));
-    EXPECT_EQ(ready.count(), 1); // one wake-up for everything before it
     EXPECT_EQ(stream.take(), chunk(1));
+    EXPECT_TRUE(stream.atEnd());
+}
+
+TEST(AudioStream, TellsItsOwnThreadAtOnceAndOtherThreadsOnceFromTheLoop)
+{
+    AudioStream stream;
+    int told = 0;
+    QObject::connect(&stream, &AudioStream::readyRead, &stream, [&] {
+        if (++told == 1)
+            stream.push(chunk(2)); // not told from inside itself
+    });
+    stream.push(chunk(1));
+    EXPECT_EQ(told, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return told == 2; }, 1000));
+    stream.takeAll();
+
+    std::thread producer([&stream] {
+        for (int n = 0; n < 3; ++n)
+            stream.push(chunk(n));
+        stream.finish();
+    });
+    producer.join();
+    EXPECT_EQ(told, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return told == 3; }, 1000));
+    QTest::qWait(20);
+    EXPECT_EQ(told, 3); // one wake-up for everything before it
+    EXPECT_EQ(stream.takeAll().size(), 3);
     EXPECT_TRUE(stream.atEnd());
 }
 
