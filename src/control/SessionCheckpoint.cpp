@@ -4,9 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextBoundaryFinder>
+#include <QThreadPool>
 
 namespace {
 
@@ -30,9 +32,15 @@ SessionCheckpoint::SessionCheckpoint(const QString& folder, const VellLog& log)
 
 void SessionCheckpoint::save(const HistoryEntry& entry)
 {
-    if (const std::optional<PrivateFiles::WriteError> failure =
-            PrivateFiles::tryWriteAtomically(m_path, entry.toJson()))
+    if (const std::optional<PrivateFiles::WriteError> failure = PrivateFiles::tryReplace(m_path, entry.toJson())) {
         m_log.error(QStringLiteral("Saving the session checkpoint failed: ") + failure->description);
+        return;
+    }
+    // The file already outlives a crash; the paste doesn't wait for the disk.
+    QThreadPool::globalInstance()->start([path = m_path, log = m_log] {
+        if (!PrivateFiles::syncToDisk(path) && QFileInfo::exists(path))
+            log.error(QStringLiteral("Writing the session checkpoint to the disk failed"));
+    });
 }
 
 void SessionCheckpoint::clear()

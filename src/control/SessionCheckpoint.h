@@ -12,7 +12,8 @@ class HistoryStore;
 // The dictation in progress, kept on disk as one history entry in
 // session-checkpoint.json so that it survives a quit or a crash.
 //
-// Main thread only; every file operation is small and synchronous. A write
+// Main thread only; every file operation is small and synchronous, but for
+// waiting on the disk after a save, which happens on a pool thread. A write
 // that fails is logged and otherwise ignored: the dictation goes on.
 class SessionCheckpoint
 {
@@ -24,7 +25,8 @@ public:
 
     const QString& filePath() const { return m_path; }
 
-    // Replaces the checkpoint atomically: a crash leaves the old one or the new one.
+    // Replaces the checkpoint atomically: a crash leaves the old one or the new
+    // one, and from the moment this returns, the new one.
     void save(const HistoryEntry& entry);
     // Deletes the checkpoint; a missing file is fine.
     void clear();

@@ -6,8 +6,13 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace PrivateFiles {
 
@@ -53,6 +58,67 @@ std::optional<WriteError> tryWriteAtomically(const QString& path, const QByteArr
     if (!file.commit())
         return WriteError{file.errorString()};
     return std::nullopt;
+}
+
+namespace {
+
+WriteError systemError(const char* what)
+{
+    return WriteError{QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno))};
+}
+
+// Writes all of `bytes`, going on after a partial write or a signal.
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* next = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        next += written;
+        left -= written;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<WriteError> tryReplace(const QString& path, const QByteArray& bytes)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!ensureFolder(folder))
+        return WriteError{QStringLiteral("cannot create or restrict the folder ") + folder};
+    // mkstemp makes the file 0600, so the content is never readable by others.
+    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return systemError("cannot create a file beside it");
+    std::optional<WriteError> failure = writeAll(fd, bytes) ? std::nullopt : std::optional(systemError("cannot write"));
+    // close() reports what a full disk refused late.
+    if (::close(fd) != 0 && !failure)
+        failure = systemError("cannot write");
+    if (!failure && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+        failure = systemError("cannot put it in place");
+    if (failure)
+        ::unlink(temporary.constData());
+    return failure;
+}
+
+bool syncToDisk(const QString& path)
+{
+    const auto syncOpened = [](const QByteArray& name, int flags) {
+        const int fd = ::open(name.constData(), flags | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool synced = ::fsync(fd) == 0;
+        ::close(fd);
+        return synced;
+    };
+    return syncOpened(QFile::encodeName(path), O_RDONLY) &&
+           syncOpened(QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY);
 }
 
 std::optional<QByteArray> read(const QString& path)

@@ -29,6 +29,15 @@ struct WriteError
 // writeAtomically that says why it failed; none on success.
 std::optional<WriteError> tryWriteAtomically(const QString& path, const QByteArray& bytes);
 
+// tryWriteAtomically without waiting for the disk: once it returns, the new
+// file outlives this process, and it outlives a power cut once syncToDisk()
+// has returned for it. For writes on the way to something the user waits for.
+std::optional<WriteError> tryReplace(const QString& path, const QByteArray& bytes);
+
+// Waits until `path` and its name in the folder are on the disk. False when
+// the file is gone or the disk refused; safe to call from any thread.
+bool syncToDisk(const QString& path);
+
 // The whole file, or none when it is missing or cannot be read.
 std::optional<QByteArray> read(const QString& path);
 
