@@ -54,6 +54,7 @@ void HUDPanel::update()
         screen = QGuiApplication::primaryScreen();
     if (screen)
         m_view->move(placement(screen->availableGeometry(), m_view->size()));
+    m_view->refresh(); // shown as it is now, not as it was when it hid
     m_view->show();
     m_view->raise();
 }

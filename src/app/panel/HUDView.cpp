@@ -118,12 +118,18 @@ HUDView::HUDView(DictationController& controller, QWidget* parent)
     m_detail->setWordWrap(true);
     m_detail->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    const auto refreshNow = [this] { refresh(); };
+    // Changes come in bursts (a stop changes the state and the text at once)
+    // and on the way to the paste: the card catches up once, when the event
+    // loop is free.
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(0);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &HUDView::refresh);
+    const auto refreshSoon = [this] { m_refreshTimer.start(); };
     for (auto signal : {&DictationController::stateChanged, &DictationController::committedChanged,
                         &DictationController::interimChanged, &DictationController::isPolishingChanged,
                         &DictationController::isReconnectingChanged, &DictationController::micNoteChanged})
-        connect(&controller, signal, this, refreshNow);
-    connect(&controller.notice(), &Notice::changed, this, refreshNow);
+        connect(&controller, signal, this, refreshSoon);
+    connect(&controller.notice(), &Notice::changed, this, refreshSoon);
     connect(&controller, &DictationController::levelChanged, this,
             [this] { m_levels->setLevel(m_controller.level()); });
     refresh();
@@ -141,6 +147,7 @@ QString HUDView::shownDetail() const
 
 void HUDView::refresh()
 {
+    m_refreshTimer.stop();
     const Content content = Content::of(m_controller);
     m_indicator = indicator(content);
     m_levels->setVisible(m_indicator == Indicator::levelBars);

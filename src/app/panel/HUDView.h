@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -60,7 +61,8 @@ public:
     ScanningBars& scanningBars() { return *m_scanning; }
     LevelBars& levelBars() { return *m_levels; }
 
-    // Reads the controller again and lays the card out.
+    // Reads the controller again and lays the card out. Changes in the
+    // controller do this once the event loop is free.
     void refresh();
 
 protected:
@@ -77,4 +79,5 @@ private:
     QLabel* m_detail;
     Indicator m_indicator = Indicator::none;
     QRect m_card;
+    QTimer m_refreshTimer;
 };

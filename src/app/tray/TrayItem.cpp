@@ -35,8 +35,13 @@ TrayItem::TrayItem(DictationController& controller, WindowPresenter& windows, Up
 {
     m_rowsTimer.setSingleShot(true);
     connect(&m_rowsTimer, &QTimer::timeout, this, &TrayItem::refreshRows);
+    // A stop changes the state and the level at once, on the way to the
+    // paste: the icon follows once the event loop is free, drawn once.
+    m_lookTimer.setSingleShot(true);
+    m_lookTimer.setInterval(0);
+    connect(&m_lookTimer, &QTimer::timeout, this, &TrayItem::refreshIcon);
     const auto rowsChanged = [this] { scheduleRows(); };
-    const auto lookChanged = [this] { refreshIcon(); };
+    const auto lookChanged = [this] { m_lookTimer.start(); };
 
     connect(&controller, &DictationController::stateChanged, this, lookChanged);
     connect(&controller, &DictationController::levelStepChanged, this, lookChanged);
@@ -74,7 +79,7 @@ void TrayItem::show()
 {
     m_tray.show();
     // The tray may only now have said how big its icons are.
-    refreshIcon();
+    checkIconSide();
 }
 
 TrayIcon::Look TrayItem::look() const
@@ -102,26 +107,33 @@ AboutDialog* TrayItem::aboutDialog() const
 
 void TrayItem::refreshIcon()
 {
+    m_lookTimer.stop();
     const TrayIcon::Look current = look();
-    // Asking costs a round trip to the display server; once is enough.
-    const QRect geometry = m_tray.geometry();
-    const int side = geometry.isValid() ? qMin(geometry.width(), geometry.height()) : 0;
-    if (m_shownLook == current && side == m_iconSide)
+    if (m_shownLook == current && m_shownSide == m_iconSide)
         return;
     const bool attentionChanged = !m_shownLook || m_shownLook->needsAttention != current.needsAttention;
     m_shownLook = current;
-    m_iconSide = side;
+    m_shownSide = m_iconSide;
     // A few dozen looks at most, each drawn once: while listening the look
     // changes with the level many times a second.
     const quint32 key = quint32(current.state) | quint32(current.levelStep) << 4 |
-                        quint32(current.needsAttention) << 8 | quint32(qMax(side, 0)) << 9;
+                        quint32(current.needsAttention) << 8 | quint32(qMax(m_iconSide, 0)) << 9;
     auto cached = m_icons.constFind(key);
     if (cached == m_icons.cend())
-        cached = m_icons.insert(key, TrayIcon::icon(current, side));
+        cached = m_icons.insert(key, TrayIcon::icon(current, m_iconSide));
     m_tray.setIcon(*cached);
     if (attentionChanged)
         m_tray.setToolTip(TrayIcon::accessibleLabel(current.needsAttention));
     Q_EMIT iconChanged();
+}
+
+// Asking costs a round trip to the display server, so it is asked when the
+// tray shows, opens or has its rows rebuilt, never on the way to a paste.
+void TrayItem::checkIconSide()
+{
+    const QRect geometry = m_tray.geometry();
+    m_iconSide = geometry.isValid() ? qMin(geometry.width(), geometry.height()) : 0;
+    refreshIcon();
 }
 
 void TrayItem::scheduleRows()
@@ -133,6 +145,7 @@ void TrayItem::scheduleRows()
 void TrayItem::refreshRows()
 {
     m_rowsTimer.stop();
+    checkIconSide();
     m_content.setRows(rows(), m_controller.unseenFailure());
     if (m_menu.isVisible())
         fillPlainMenu();

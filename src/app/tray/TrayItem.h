@@ -37,6 +37,8 @@ public:
 
     // Puts the icon in the tray.
     void show();
+    // What the icon shows now; it follows the controller once the event loop is free.
+    const std::optional<TrayIcon::Look>& shownLook() const { return m_shownLook; }
 
     TrayIcon::Look look() const;
     QString accessibleLabel() const;
@@ -60,6 +62,7 @@ Q_SIGNALS:
 
 private:
     void refreshIcon();
+    void checkIconSide();
     void scheduleRows();
     void refreshRows();
     void fillPlainMenu();
@@ -75,9 +78,11 @@ private:
     TrayMenu m_content;
     QMenu m_menu;
     QTimer m_rowsTimer;
+    QTimer m_lookTimer;
     QPointer<AboutDialog> m_about;
     std::optional<TrayIcon::Look> m_shownLook;
-    int m_iconSide = 0;
+    int m_shownSide = 0;
+    int m_iconSide = 0;            // as the tray last said
     QHash<quint32, QIcon> m_icons; // by look and side
     std::optional<QUuid> m_copiedEntry;
     bool m_unpastedCopied = false;

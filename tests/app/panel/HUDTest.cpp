@@ -167,8 +167,9 @@ TEST_F(ShellFixture, PanelShowsForDictationsAndNoticesWithoutTakingFocus)
     const QPoint moved = view.pos();
     app->controller().stop();
     ASSERT_EQ(app->controller().state(), State::finishing);
+    // The card catches up once the event loop is free.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.shownIndicator() == Indicator::scanningBars; }, 1000));
     EXPECT_EQ(view.pos(), moved);
-    EXPECT_EQ(view.shownIndicator(), Indicator::scanningBars);
     EXPECT_TRUE(view.scanningBars().isAnimating());
 
     // The editor is gone, so the text goes to the clipboard, with a notice.
@@ -186,7 +187,7 @@ TEST_F(ShellFixture, ScanningStopsWhenThePanelHides)
     ASSERT_TRUE(app->controller().start());
     ASSERT_TRUE(waitForState(State::listening));
     app->controller().stop();
-    EXPECT_TRUE(app->hud().view().scanningBars().isAnimating());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app->hud().view().scanningBars().isAnimating(); }, 1000));
     app->controller().cancel();
     ASSERT_TRUE(waitForState(State::idle));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !app->hud().isVisible(); }, 3000));
