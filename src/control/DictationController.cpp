@@ -94,9 +94,12 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
     m_recordTimer.setSingleShot(true);
     connect(&m_recordTimer, &QTimer::timeout, this, &DictationController::writeRecord);
 
+    // The character before the caret is read once listening starts and again
+    // while the service finishes: a service that answers before the second
+    // read finds the first one there.
     m_caretTimer.setSingleShot(true);
     connect(&m_caretTimer, &QTimer::timeout, this, [this] {
-        if (m_state == State::finishing && m_target)
+        if ((m_state == State::listening || m_state == State::finishing) && m_target)
             m_inserter.readCaret(m_target->pid);
     });
 
@@ -417,6 +420,8 @@ void DictationController::onCaptureStarted(const QUuid& sessionID, std::optional
         if (m_state == State::starting) {
             setState(State::listening);
             m_sounds.play(Sounds::Cue::start, m_settings.interactionSounds());
+            if (m_target)
+                m_caretTimer.start(0);
         }
         return;
     }

@@ -609,6 +609,35 @@ TEST_F(ControllerTest, ADesktopThatAsksBeforePastingIsAskedAtTheStartAndARefusal
     EXPECT_EQ(history.entries().first().status, HistoryEntry::Status::pasted);
 }
 
+TEST_F(ControllerTest, TheCaretIsReadWhenListeningStartsAndAgainWhileTheServiceFinishes)
+{
+    make(true);
+    QStringList pasted;
+    keystrokes.onPaste = [&] { pasted << clipboard.text(); };
+    const auto dictate = [&](const QString& words, bool answersAtOnce) {
+        accessibility.askedPids.clear();
+        accessibility.before = U'o';
+        startListening();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return accessibility.askedPids == QList<qint32>{42}; }, 1000));
+        accessibility.before = U' '; // the user typed a space while speaking
+        script->say(TranscriptEvent::finalText(words));
+        controller->stop();
+        if (!answersAtOnce) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return accessibility.askedPids.size() == 2; }, 1000));
+        }
+        script->end();
+        EXPECT_TRUE(waitForState(State::idle));
+    };
+
+    // Too quick for the second read: the paste goes by the first, without asking again.
+    dictate(u"quick"_qs, true);
+    EXPECT_EQ(accessibility.askedPids, QList<qint32>{42});
+    // Given the time, the second read is the one that counts.
+    dictate(u"slow"_qs, false);
+    EXPECT_EQ(accessibility.askedPids, (QList<qint32>{42, 42}));
+    EXPECT_EQ(pasted, (QStringList{u" quick"_qs, u"slow"_qs}));
+}
+
 TEST_F(ControllerTest, StartChecksRefuseWithOneNoticeInOrder)
 {
     make();
