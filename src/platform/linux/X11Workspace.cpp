@@ -17,26 +17,54 @@ template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, decltype(&std:
 // Deeper than any real window tree; stops a walk up a broken one.
 constexpr int kMaxTreeDepth = 64;
 
-// A property's bytes; absent when the window is gone or has no such property.
+// A property asked now and read later, so that questions that don't depend
+// on each other share one round trip. An unread answer is thrown away.
+class PropertyQuery
+{
+public:
+    PropertyQuery(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t name, xcb_atom_t type)
+        : m_connection(connection), m_cookie(xcb_get_property(connection, 0, window, name, type, 0, 4096))
+    {}
+    ~PropertyQuery()
+    {
+        if (!m_answer)
+            xcb_discard_reply(m_connection, m_cookie.sequence);
+    }
+    PropertyQuery(const PropertyQuery&) = delete;
+    PropertyQuery& operator=(const PropertyQuery&) = delete;
+
+    // The property's bytes; absent when the window is gone or has no such property.
+    const std::optional<QByteArray>& bytes()
+    {
+        if (m_answer)
+            return *m_answer;
+        ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(m_connection, m_cookie, nullptr), &std::free);
+        if (!reply || reply->type == XCB_ATOM_NONE)
+            return m_answer.emplace(std::nullopt);
+        return m_answer.emplace(QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                                           xcb_get_property_value_length(reply.get())));
+    }
+
+    // The first 32-bit value, as a window or a number.
+    std::optional<uint32_t> cardinal()
+    {
+        const std::optional<QByteArray>& value = bytes();
+        if (!value || value->size() < 4)
+            return std::nullopt;
+        uint32_t first = 0;
+        memcpy(&first, value->constData(), sizeof first);
+        return first;
+    }
+
+private:
+    xcb_connection_t* m_connection;
+    xcb_get_property_cookie_t m_cookie;
+    std::optional<std::optional<QByteArray>> m_answer;
+};
+
 std::optional<QByteArray> property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t name, xcb_atom_t type)
 {
-    ReplyPtr<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, name, type, 0, 4096), nullptr),
-        &std::free);
-    if (!reply || reply->type == XCB_ATOM_NONE)
-        return std::nullopt;
-    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                      xcb_get_property_value_length(reply.get()));
-}
-
-std::optional<uint32_t> cardinal(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t name, xcb_atom_t type)
-{
-    const std::optional<QByteArray> bytes = property(connection, window, name, type);
-    if (!bytes || bytes->size() < 4)
-        return std::nullopt;
-    uint32_t value = 0;
-    memcpy(&value, bytes->constData(), sizeof value);
-    return value;
+    return PropertyQuery(connection, window, name, type).bytes();
 }
 
 } // namespace
@@ -76,34 +104,71 @@ bool X11Workspace::connectIfNeeded()
     return !m_connection->hasError();
 }
 
-bool X11Workspace::windowManagerRuns()
+// What tells whether a window is an application's, and which, asked all at once.
+struct X11Workspace::WindowQuestions
 {
+    WindowQuestions(XcbConnection& x, const Atoms& atoms, xcb_window_t window)
+        : window(window), type(x.get(), window, atoms.windowType, XCB_ATOM_ATOM),
+          pid(x.get(), window, atoms.wmPid, XCB_ATOM_CARDINAL),
+          wmClass(x.get(), window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING), clientPid(x.askClientPid(window))
+    {}
+
+    xcb_window_t window;
+    PropertyQuery type;
+    PropertyQuery pid;
+    PropertyQuery wmClass;
+    XcbConnection::PidQuestion clientPid;
+};
+
+// Questions that don't depend on each other go out together: two round trips
+// on the way to every paste, where asking one at a time took ten.
+std::optional<RunningApplication> X11Workspace::frontmostApplication()
+{
+    if (!connectIfNeeded())
+        return std::nullopt;
+    XcbConnection& x = *m_connection;
+    xcb_connection_t* c = x.get();
+    PropertyQuery checkOnRoot(c, x.root(), m_atoms->supportingWmCheck, XCB_ATOM_WINDOW);
+    PropertyQuery activeOnRoot(c, x.root(), m_atoms->activeWindow, XCB_ATOM_WINDOW);
+    const std::optional<uint32_t> check = checkOnRoot.cardinal();
+    const std::optional<uint32_t> active = activeOnRoot.cardinal();
+    if (!check || *check == XCB_NONE)
+        return applicationWithFocus(0);
+
     // The check window is the manager's own: it points to itself while the
     // manager lives and is gone once it has exited, leaving the root's
     // properties stale.
-    xcb_connection_t* c = m_connection->get();
-    const auto check = cardinal(c, m_connection->root(), m_atoms->supportingWmCheck, XCB_ATOM_WINDOW);
-    return check && *check != XCB_NONE && cardinal(c, *check, m_atoms->supportingWmCheck, XCB_ATOM_WINDOW) == check;
+    PropertyQuery checkOnCheck(c, *check, m_atoms->supportingWmCheck, XCB_ATOM_WINDOW);
+    XcbConnection::PidQuestion managerPid = x.askClientPid(*check);
+    if (!active || *active == XCB_NONE) {
+        const bool managerRuns = checkOnCheck.cardinal() == check;
+        const qint32 manager = managerPid.answer();
+        if (managerRuns && active)
+            return std::nullopt;
+        return applicationWithFocus(manager);
+    }
+    // The manager may leave the property naming a window that is gone; its
+    // input focus is then on a window of its own.
+    const xcb_get_window_attributes_cookie_t attributes = xcb_get_window_attributes(c, *active);
+    WindowQuestions about(x, *m_atoms, *active);
+    const bool managerRuns = checkOnCheck.cardinal() == check;
+    const qint32 manager = managerPid.answer();
+    const ReplyPtr<xcb_get_window_attributes_reply_t> exists(xcb_get_window_attributes_reply(c, attributes, nullptr),
+                                                             &std::free);
+    if (!managerRuns)
+        return applicationWithFocus(manager);
+    if (!exists)
+        return std::nullopt;
+    return applicationOf(about, manager);
 }
 
-std::optional<uint32_t> X11Workspace::activeWindow()
+std::optional<RunningApplication> X11Workspace::applicationWithFocus(qint32 managerPid)
 {
-    if (windowManagerRuns()) {
-        if (const auto active =
-                cardinal(m_connection->get(), m_connection->root(), m_atoms->activeWindow, XCB_ATOM_WINDOW)) {
-            if (*active == XCB_NONE)
-                return std::nullopt;
-            // The manager may leave the property naming a window that is gone;
-            // its input focus is then on a window of its own.
-            xcb_connection_t* c = m_connection->get();
-            ReplyPtr<xcb_get_window_attributes_reply_t> attributes(
-                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, *active), nullptr), &std::free);
-            if (!attributes)
-                return std::nullopt;
-            return *active;
-        }
-    }
-    return focusedClientWindow();
+    const std::optional<uint32_t> window = focusedClientWindow();
+    if (!window)
+        return std::nullopt;
+    WindowQuestions about(*m_connection, *m_atoms, *window);
+    return applicationOf(about, managerPid);
 }
 
 std::optional<uint32_t> X11Workspace::focusedClientWindow()
@@ -127,22 +192,26 @@ std::optional<uint32_t> X11Workspace::focusedClientWindow()
     return focus->focus;
 }
 
-qint32 X11Workspace::pidOf(uint32_t window)
+std::optional<RunningApplication> X11Workspace::applicationOf(WindowQuestions& about, qint32 managerPid)
 {
-    xcb_connection_t* c = m_connection->get();
-    if (const auto pid = cardinal(c, window, m_atoms->wmPid, XCB_ATOM_CARDINAL); pid && *pid > 0)
-        return qint32(*pid);
-    // The server knows the pid of every local client, also of those that do not publish it.
-    return m_connection->clientPidOf(window);
-}
+    // The desktop and the panels take no paste.
+    if (const std::optional<QByteArray>& types = about.type.bytes()) {
+        const auto* atoms = reinterpret_cast<const xcb_atom_t*>(types->constData());
+        for (qsizetype i = 0; i < types->size() / qsizetype(sizeof(xcb_atom_t)); ++i)
+            if (atoms[i] == m_atoms->desktopType || atoms[i] == m_atoms->dockType)
+                return std::nullopt;
+    }
+    // Nor do the window manager's own windows, which have the focus while no application has.
+    const qint32 serverPid = about.clientPid.answer();
+    if (managerPid != 0 && serverPid == managerPid)
+        return std::nullopt;
 
-std::optional<RunningApplication> X11Workspace::applicationOf(uint32_t window)
-{
-    xcb_connection_t* c = m_connection->get();
     RunningApplication application;
-    application.pid = pidOf(window);
+    // The server knows the pid of every local client, also of those that do not publish it.
+    const std::optional<uint32_t> published = about.pid.cardinal();
+    application.pid = published && *published > 0 ? qint32(*published) : serverPid;
     // WM_CLASS holds the instance name and then the class name, each ending in a NUL.
-    if (const auto wmClass = property(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING)) {
+    if (const std::optional<QByteArray>& wmClass = about.wmClass.bytes()) {
         const QList<QByteArray> parts = wmClass->split('\0');
         if (parts.size() >= 2 && !parts[1].isEmpty())
             application.windowClass = QString::fromLatin1(parts[1]);
@@ -150,39 +219,15 @@ std::optional<RunningApplication> X11Workspace::applicationOf(uint32_t window)
     // The class names the application; a title would name the document and carry its content.
     application.name = application.windowClass;
     if (!application.name) {
-        if (const auto title = property(c, window, m_atoms->wmName, m_atoms->utf8String); title && !title->isEmpty())
+        xcb_connection_t* c = m_connection->get();
+        if (const auto title = property(c, about.window, m_atoms->wmName, m_atoms->utf8String);
+            title && !title->isEmpty())
             application.name = QString::fromUtf8(*title);
-        else if (const auto legacy = property(c, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
+        else if (const auto legacy = property(c, about.window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
                  legacy && !legacy->isEmpty())
             application.name = QString::fromLatin1(*legacy);
     }
     return application;
-}
-
-std::optional<RunningApplication> X11Workspace::frontmostApplication()
-{
-    if (!connectIfNeeded())
-        return std::nullopt;
-    const std::optional<uint32_t> window = activeWindow();
-    if (!window || isDesktopShell(*window))
-        return std::nullopt;
-    return applicationOf(*window);
-}
-
-bool X11Workspace::isDesktopShell(uint32_t window)
-{
-    // The desktop and the panels take no paste.
-    xcb_connection_t* c = m_connection->get();
-    if (const std::optional<QByteArray> types = property(c, window, m_atoms->windowType, XCB_ATOM_ATOM)) {
-        const auto* atoms = reinterpret_cast<const xcb_atom_t*>(types->constData());
-        for (qsizetype i = 0; i < types->size() / qsizetype(sizeof(xcb_atom_t)); ++i)
-            if (atoms[i] == m_atoms->desktopType || atoms[i] == m_atoms->dockType)
-                return true;
-    }
-    // Nor do the window manager's own windows, which have the focus while no application has.
-    const auto check = cardinal(c, m_connection->root(), m_atoms->supportingWmCheck, XCB_ATOM_WINDOW);
-    const qint32 managerPid = check ? m_connection->clientPidOf(*check) : 0;
-    return managerPid != 0 && m_connection->clientPidOf(window) == managerPid;
 }
 
 std::optional<KeyboardGrab> X11Workspace::keyboardGrab()

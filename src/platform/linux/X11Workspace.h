@@ -28,15 +28,14 @@ public:
 
 private:
     struct Atoms;
+    struct WindowQuestions;
 
     bool connectIfNeeded();
-    bool windowManagerRuns();
-    std::optional<uint32_t> activeWindow();
+    // When no window manager says which window is active.
+    std::optional<RunningApplication> applicationWithFocus(qint32 managerPid);
     std::optional<uint32_t> focusedClientWindow();
-    std::optional<RunningApplication> applicationOf(uint32_t window);
-    qint32 pidOf(uint32_t window);
-    // The desktop, a panel, or a window of the window manager itself.
-    bool isDesktopShell(uint32_t window);
+    // None for the desktop, a panel, or a window of the window manager itself.
+    std::optional<RunningApplication> applicationOf(WindowQuestions& about, qint32 managerPid);
 
     std::unique_ptr<XcbConnection> m_connection;
     std::unique_ptr<Atoms> m_atoms;

@@ -78,16 +78,35 @@ std::bitset<256> XcbConnection::keysDown()
 
 int32_t XcbConnection::clientPidOf(xcb_window_t window)
 {
+    return askClientPid(window).answer();
+}
+
+XcbConnection::PidQuestion XcbConnection::askClientPid(xcb_window_t window)
+{
     const xcb_query_extension_reply_t* res = xcb_get_extension_data(m_connection, &xcb_res_id);
     if (!res || !res->present)
-        return 0;
+        return {m_connection, std::nullopt};
     if (!m_resVersionAsked) {
         std::free(xcb_res_query_version_reply(m_connection, xcb_res_query_version(m_connection, 1, 2), nullptr));
         m_resVersionAsked = true;
     }
     const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    return {m_connection, xcb_res_query_client_ids(m_connection, 1, &query).sequence};
+}
+
+XcbConnection::PidQuestion::~PidQuestion()
+{
+    if (m_sequence)
+        xcb_discard_reply(m_connection, *m_sequence);
+}
+
+int32_t XcbConnection::PidQuestion::answer()
+{
+    const std::optional<unsigned int> sequence = std::exchange(m_sequence, std::nullopt);
+    if (!sequence)
+        return 0;
     std::unique_ptr<xcb_res_query_client_ids_reply_t, decltype(&std::free)> reply(
-        xcb_res_query_client_ids_reply(m_connection, xcb_res_query_client_ids(m_connection, 1, &query), nullptr),
+        xcb_res_query_client_ids_reply(m_connection, xcb_res_query_client_ids_cookie_t{*sequence}, nullptr),
         &std::free);
     if (!reply)
         return 0;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 // One connection to the X server named by $DISPLAY. Unlike Xlib, XCB reports
 // a lost connection as state instead of ending the process.
@@ -39,6 +40,28 @@ public:
     // The process of the local client that made `window`, as the server
     // knows it; 0 when it cannot tell.
     int32_t clientPidOf(xcb_window_t window);
+    // clientPidOf asked now and answered later, so that the question shares
+    // a round trip with others. An unanswered question is thrown away.
+    class PidQuestion
+    {
+    public:
+        PidQuestion(xcb_connection_t* connection, std::optional<unsigned int> sequence)
+            : m_connection(connection), m_sequence(sequence)
+        {}
+        PidQuestion(PidQuestion&& other) noexcept
+            : m_connection(other.m_connection), m_sequence(std::exchange(other.m_sequence, std::nullopt))
+        {}
+        PidQuestion& operator=(PidQuestion&&) = delete;
+        ~PidQuestion();
+
+        // The pid; 0 when the server cannot tell. Answers once.
+        int32_t answer();
+
+    private:
+        xcb_connection_t* m_connection;
+        std::optional<unsigned int> m_sequence; // none without the extension, or once answered
+    };
+    PidQuestion askClientPid(xcb_window_t window);
 
 private:
     explicit XcbConnection(xcb_connection_t* connection, xcb_window_t root);
