@@ -111,7 +111,11 @@ void DBusControlService::announceChanges()
     QDBusMessage signal = QDBusMessage::createSignal(kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                      QStringLiteral("PropertiesChanged"));
     signal << kInterface << changed << QStringList();
-    m_bus.send(signal);
+    // Every change is told, in order, but once the event loop is free:
+    // handing a message to the bus can wait on its thread, and a change
+    // comes on the way to the service's answer or to the paste.
+    QMetaObject::invokeMethod(
+        this, [this, signal] { m_bus.send(signal); }, Qt::QueuedConnection);
 }
 
 #include "DBusControlService.moc"
