@@ -103,8 +103,21 @@ bool QtClipboard::ownsForSure() const
 {
     if (!owns())
         return false;
-    if (!m_serverView || m_serverView->hasError())
+    if (!m_serverView || m_serverView->hasError()) {
         m_serverView = XcbConnection::open();
-    return m_serverView &&
-           X11ClipboardReader::isOwnedBy(*m_serverView, selectionName(), QCoreApplication::applicationPid());
+        m_ownerWindow.reset();
+    }
+    if (!m_serverView)
+        return false;
+    const std::optional<uint32_t> owner = X11ClipboardReader::ownerOf(*m_serverView, selectionName());
+    if (!owner)
+        return false;
+    // Another client's windows never take our ids, so asking whose it is again is a round trip for nothing.
+    if (owner == m_ownerWindow)
+        return true;
+    const int32_t ownerPid = m_serverView->clientPidOf(*owner);
+    if (ownerPid != 0 && ownerPid != QCoreApplication::applicationPid())
+        return false;
+    m_ownerWindow = owner;
+    return true;
 }

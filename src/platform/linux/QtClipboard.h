@@ -56,4 +56,6 @@ private:
     std::optional<Prefetch> m_prefetch;
     // For asking the server who owns the selection, kept across pastes.
     mutable std::unique_ptr<XcbConnection> m_serverView;
+    // The window the server last said is this process's owner: Qt keeps one.
+    mutable std::optional<uint32_t> m_ownerWindow;
 };

@@ -161,19 +161,12 @@ ClipboardContents X11ClipboardReader::read(const char* selectionName, Limits lim
     return contents;
 }
 
-bool X11ClipboardReader::isOwnedBy(const char* selectionName, qint64 pid)
-{
-    const std::unique_ptr<XcbConnection> x = XcbConnection::open();
-    return x && isOwnedBy(*x, selectionName, pid);
-}
-
-bool X11ClipboardReader::isOwnedBy(XcbConnection& x, const char* selectionName, qint64 pid)
+std::optional<uint32_t> X11ClipboardReader::ownerOf(XcbConnection& x, const char* selectionName)
 {
     xcb_connection_t* c = x.get();
     Reply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, x.atom(selectionName)), nullptr), &std::free);
     if (!owner || owner->owner == XCB_NONE)
-        return false;
-    const int32_t ownerPid = x.clientPidOf(owner->owner);
-    return ownerPid == 0 || ownerPid == pid; // a server that cannot tell is trusted
+        return std::nullopt;
+    return owner->owner;
 }

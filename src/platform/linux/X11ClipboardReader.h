@@ -5,6 +5,8 @@
 #include <QStringView>
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 
 // Reads what another application holds on a selection (CLIPBOARD, PRIMARY) straight
 // from the X server, on a connection of its own, with a deadline for each
@@ -32,10 +34,8 @@ public:
     // MULTIPLE…) rather than a type of data.
     static bool isPseudoTarget(QStringView target);
 
-    // Whether the X server has given the selection to a client of process
-    // `pid`. Qt believes it owns a selection as soon as it has asked for it,
-    // even when the server refused.
-    static bool isOwnedBy(const char* selectionName, qint64 pid);
-    // The same over a connection the caller keeps, sparing a new one per question.
-    static bool isOwnedBy(XcbConnection& x, const char* selectionName, qint64 pid);
+    // The window that owns `selectionName` now, as the X server says; none
+    // when nobody does. Qt believes it owns a selection as soon as it has
+    // asked for it, even when the server refused.
+    static std::optional<uint32_t> ownerOf(XcbConnection& x, const char* selectionName);
 };
