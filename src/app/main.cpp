@@ -100,7 +100,16 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vell-no-session-bus");
 
+    // Shared-memory painting makes every repaint wait for the X server to
+    // let go of the last one, a round trip on the way from the release to
+    // the paste; Vell's few small windows go as well over the socket. Unset
+    // again so that programs Vell opens keep it.
+    const bool sharedMemoryChosen = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+    if (!sharedMemoryChosen)
+        qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication application(argumentCount, arguments.data());
+    if (!sharedMemoryChosen)
+        qunsetenv("QT_XCB_NO_MITSHM");
     QCoreApplication::setOrganizationName(QStringLiteral("Vell"));
     QCoreApplication::setApplicationName(QStringLiteral("Vell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELL_VERSION));
