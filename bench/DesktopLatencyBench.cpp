@@ -16,9 +16,10 @@
 // empty data folder and with a full one: 2,000 history entries and 100,000
 // usage records, as a long-time user has. The floor
 // (bench/floor/PasteFloor.cpp) only takes the clipboard and posts Ctrl+V when
-// the shortcut is released; `parec` recording vell_mic is the floor for
-// listening. Latencies are medians of kDictations runs, starts of
-// kStarts; the summary at the end puts the figures side by side.
+// the shortcut is released; run a second time, it first asks the stand-in for
+// the finished turn, the one step between a release and words to paste that
+// no program can skip. `parec` recording vell_mic is the floor for listening. Latencies are medians of kDictations
+// runs, starts of kStarts; the summary at the end puts the figures side by side.
 //
 // Run it as
 //   tests/support/with-pulseaudio tests/support/with-desktop --tray --keyring build/bin/bench_DesktopLatencyBench
@@ -417,8 +418,9 @@ struct Listening
 };
 struct Figures
 {
-    std::optional<Latency> floor;
-    std::optional<Latency> vell[2]; // empty, full data folder
+    std::optional<Latency> floor;       // paste only
+    std::optional<Latency> floorAsking; // the service's answer, then the paste
+    std::optional<Latency> vell[2];     // empty, full data folder
     std::optional<Listening> parec;
     std::optional<Listening> vellListening;
     std::optional<double> startMs[2]; // empty, full data folder
@@ -537,13 +539,17 @@ void report(benchmark::State& state, const std::vector<Latency>& samples, std::o
     }
 }
 
+// The floor, which asks the stand-in service for the finished turn before
+// it pastes when `asking`.
 void BM_FloorReleaseToText(benchmark::State& state)
 {
+    const bool asking = state.range(0) != 0;
     Rig* rig = rigFor(state);
     if (!rig)
         return;
     QProcess floor;
-    floor.start(QStringLiteral(VELL_PASTE_FLOOR), {kTranscript});
+    floor.start(QStringLiteral(VELL_PASTE_FLOOR),
+                asking ? QStringList{kTranscript, rig->service.url()} : QStringList{kTranscript});
     if (!spinUntil([&] { return floor.canReadLine(); }, 10s) || floor.readLine() != "ready\n") {
         stop(floor);
         state.SkipWithError("the floor program did not start");
@@ -566,11 +572,17 @@ void BM_FloorReleaseToText(benchmark::State& state)
             samples.push_back(*sample);
             runEventLoopFor(200ms);
         }
-        report(state, samples, g_figures.floor, std::nullopt);
+        report(state, samples, asking ? g_figures.floorAsking : g_figures.floor, std::nullopt);
     }
     stop(floor);
 }
-BENCHMARK(BM_FloorReleaseToText)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorReleaseToText)
+    ->ArgName("asking")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // One dictation: the shortcut held while the microphone hears speech, then
 // released; `done` dictations came before it.
@@ -788,14 +800,22 @@ void printSummary()
         latency(f.floor, &Latency::releaseToTextMs), "<= 1.5");
     row("release to text, full (ms)", latency(f.vell[1], &Latency::releaseToTextMs),
         latency(f.floor, &Latency::releaseToTextMs), "<= 1.5");
+    row("  against a floor that asks the service", latency(f.vell[0], &Latency::releaseToTextMs),
+        latency(f.floorAsking, &Latency::releaseToTextMs), "<= 1.5");
+    row("  the same, full", latency(f.vell[1], &Latency::releaseToTextMs),
+        latency(f.floorAsking, &Latency::releaseToTextMs), "<= 1.5");
     row("paste to text, empty (ms)", latency(f.vell[0], &Latency::pasteToTextMs),
         latency(f.floor, &Latency::pasteToTextMs));
     row("paste to text, full (ms)", latency(f.vell[1], &Latency::pasteToTextMs),
         latency(f.floor, &Latency::pasteToTextMs));
-    row("release to end of audio, empty (ms)", latency(f.vell[0], &Latency::releaseToEndOfAudioMs), std::nullopt);
-    row("release to end of audio, full (ms)", latency(f.vell[1], &Latency::releaseToEndOfAudioMs), std::nullopt);
-    row("service answer to paste, empty (ms)", latency(f.vell[0], &Latency::answerToPasteMs), std::nullopt);
-    row("service answer to paste, full (ms)", latency(f.vell[1], &Latency::answerToPasteMs), std::nullopt);
+    row("release to end of audio, empty (ms)", latency(f.vell[0], &Latency::releaseToEndOfAudioMs),
+        latency(f.floorAsking, &Latency::releaseToEndOfAudioMs));
+    row("release to end of audio, full (ms)", latency(f.vell[1], &Latency::releaseToEndOfAudioMs),
+        latency(f.floorAsking, &Latency::releaseToEndOfAudioMs));
+    row("service answer to paste, empty (ms)", latency(f.vell[0], &Latency::answerToPasteMs),
+        latency(f.floorAsking, &Latency::answerToPasteMs));
+    row("service answer to paste, full (ms)", latency(f.vell[1], &Latency::answerToPasteMs),
+        latency(f.floorAsking, &Latency::answerToPasteMs));
     printf("%-40s %10s %10s\n", "", "Vell", "parec");
     row("listening to speech (CPU ms/s)", listening(f.vellListening, &Listening::speechCpuMsPerS),
         listening(f.parec, &Listening::speechCpuMsPerS), "<= 3");

@@ -2,12 +2,20 @@
 // latency benchmark to hold Vell against: on each release of the shortcut key
 // (Right Alt, seen as a raw key event) it takes the clipboard with the text
 // and posts Ctrl+V with XTest, then hands the text to whoever asks for it.
-// Nothing else: no audio, no service, no files.
+// Given a service, it first tells it that the audio ended and waits for the
+// finished turn, as every dictation program must before it has words to
+// paste: over one WebSocket kept open, speaking AssemblyAI's protocol with
+// nothing checked. Nothing else: no audio, no files.
 //
-//   vell_paste_floor TEXT
+//   vell_paste_floor TEXT [ws://127.0.0.1:PORT]
 //
 // Prints "ready" once it watches the keyboard; runs until it is ended.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
@@ -56,10 +64,100 @@ std::optional<uint8_t> keyFor(xcb_connection_t* connection, xcb_keysym_t keysym)
     return std::nullopt;
 }
 
+// One WebSocket to a service on this machine, blocking and unchecked.
+class ServiceSocket
+{
+public:
+    ~ServiceSocket()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+
+    bool open(int port)
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(uint16_t(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd < 0 || connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            return false;
+        const int noDelay = 1;
+        setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+        const std::string upgrade = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                    "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+        if (!sendAll(upgrade.data(), upgrade.size()))
+            return false;
+        std::string answer;
+        char c = 0;
+        while (answer.find("\r\n\r\n") == std::string::npos && read(m_fd, &c, 1) == 1)
+            answer += c;
+        return answer.rfind("HTTP/1.1 101", 0) == 0;
+    }
+
+    // Sends a text message and reads messages until one holds `awaited`.
+    bool ask(const std::string& message, const std::string& awaited)
+    {
+        std::vector<char> frame{char(0x81), char(0x80 | message.size())}; // short, masked with zeros
+        frame.insert(frame.end(), 4, 0);
+        frame.insert(frame.end(), message.begin(), message.end());
+        if (message.size() > 125 || !sendAll(frame.data(), frame.size()))
+            return false;
+        while (true) {
+            unsigned char head[2];
+            if (!readAll(head, 2))
+                return false;
+            uint64_t length = head[1] & 0x7f;
+            if (length >= 126) {
+                unsigned char extended[8];
+                const size_t bytes = length == 126 ? 2 : 8;
+                if (!readAll(extended, bytes))
+                    return false;
+                length = 0;
+                for (size_t i = 0; i < bytes; ++i)
+                    length = length << 8 | extended[i];
+            }
+            std::string payload(length, '\0');
+            if (!readAll(payload.data(), length))
+                return false;
+            if (payload.find(awaited) != std::string::npos)
+                return true;
+        }
+    }
+
+private:
+    bool sendAll(const char* bytes, size_t count)
+    {
+        for (size_t sent = 0; sent < count;) {
+            const ssize_t n = write(m_fd, bytes + sent, count - sent);
+            if (n <= 0)
+                return false;
+            sent += size_t(n);
+        }
+        return true;
+    }
+
+    bool readAll(void* into, size_t count)
+    {
+        for (size_t got = 0; got < count;) {
+            const ssize_t n = read(m_fd, static_cast<char*>(into) + got, count - got);
+            if (n <= 0)
+                return false;
+            got += size_t(n);
+        }
+        return true;
+    }
+
+    int m_fd = -1;
+};
+
 class Floor
 {
 public:
-    Floor(xcb_connection_t* connection, std::string text) : m_connection(connection), m_text(std::move(text))
+    Floor(xcb_connection_t* connection, std::string text, ServiceSocket* service)
+        : m_connection(connection), m_text(std::move(text)), m_service(service)
     {
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
         m_root = screen->root;
@@ -109,6 +207,10 @@ public:
 private:
     void paste(xcb_timestamp_t time)
     {
+        if (m_service && !m_service->ask(R"({"type":"ForceEndpoint"})", R"("Turn")")) {
+            fprintf(stderr, "the service did not answer\n");
+            return;
+        }
         xcb_set_selection_owner(m_connection, m_owner, m_clipboard, time);
         const std::pair<uint8_t, bool> chord[] = {{m_control, true}, {m_v, true}, {m_v, false}, {m_control, false}};
         for (const auto& [key, down] : chord)
@@ -154,6 +256,7 @@ private:
 
     xcb_connection_t* m_connection;
     std::string m_text;
+    ServiceSocket* m_service;
     xcb_window_t m_root = 0;
     xcb_window_t m_owner = 0;
     xcb_atom_t m_clipboard = XCB_ATOM_NONE;
@@ -168,16 +271,22 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s TEXT\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: %s TEXT [ws://127.0.0.1:PORT]\n", argv[0]);
         return 2;
+    }
+    ServiceSocket service;
+    const std::string prefix = "ws://127.0.0.1:";
+    if (argc == 3 && (std::string(argv[2]).rfind(prefix, 0) != 0 || !service.open(atoi(argv[2] + prefix.size())))) {
+        fprintf(stderr, "no service at %s\n", argv[2]);
+        return 1;
     }
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         fprintf(stderr, "no X server\n");
         return 1;
     }
-    Floor floor(connection, argv[1]);
+    Floor floor(connection, argv[1], argc == 3 ? &service : nullptr);
     if (!floor.watchKeyboard()) {
         fprintf(stderr, "no XInput2 raw key events\n");
         return 1;
