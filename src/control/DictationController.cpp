@@ -496,8 +496,10 @@ void DictationController::stop()
     setState(State::finishing);
     m_flushTimer.start(m_options.timings.flushLimit);
     // Asked while the service finishes, not once the text is ready.
-    if (m_target)
+    if (m_target) {
+        m_inserter.checkAhead();
         m_caretTimer.start(m_options.timings.caretDelay);
+    }
 }
 
 void DictationController::cancel()

@@ -112,9 +112,26 @@ void TextInserter::readCaret(qint32 pid)
     m_caret.emplace(pid, m_accessibility.characterBeforeCaret(pid));
 }
 
+TextInserter::Desktop TextInserter::desktopNow()
+{
+    Desktop desktop{m_workspace.frontmostApplication(), std::nullopt};
+    // Only where the paste would go ahead does the grab matter.
+    if (desktop.front)
+        desktop.grab = m_workspace.keyboardGrab();
+    return desktop;
+}
+
+void TextInserter::checkAhead()
+{
+    m_checkedAhead.emplace(desktopNow(), QElapsedTimer());
+    m_checkedAhead->second.start();
+}
+
 InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
 {
-    const std::optional<RunningApplication> front = m_workspace.frontmostApplication();
+    const std::optional<std::pair<Desktop, QElapsedTimer>> ahead = std::exchange(m_checkedAhead, std::nullopt);
+    const Desktop desktop = ahead && ahead->second.elapsed() < kCheckedAheadFor.count() ? ahead->first : desktopNow();
+    const std::optional<RunningApplication>& front = desktop.front;
     // An unknown process (0) cannot be told from another unknown one: better
     // on the clipboard than in the wrong window.
     if (!front || front->pid != pid || pid == 0) {
@@ -126,7 +143,7 @@ InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
         return {InsertOutcome::Kind::pasteNotAllowed, std::nullopt};
     }
     // Keystrokes would go to the grabbing program, which may be a password prompt.
-    if (const std::optional<KeyboardGrab> grab = m_workspace.keyboardGrab()) {
+    if (const std::optional<KeyboardGrab>& grab = desktop.grab) {
         const std::optional<QString> owner = grab->owner ? grab->owner->name : std::nullopt;
         m_log.info(
             QStringLiteral("keyboard held by %1; not pasting").arg(owner.value_or(QStringLiteral("an unknown app"))));

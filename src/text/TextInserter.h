@@ -2,7 +2,9 @@
 
 #include "platform/Clipboard.h"
 #include "platform/KeystrokePoster.h"
+#include "platform/Workspace.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -59,6 +61,7 @@ public:
     };
 
     static constexpr std::chrono::milliseconds kRestoreDelay{1500};
+    static constexpr std::chrono::milliseconds kCheckedAheadFor{30};
 
     // Lines go to `log`, or to the "insert" category when none is given.
     // `selection` is the primary selection, for terminals that paste from it;
@@ -82,6 +85,12 @@ public:
     // id `pid` now, while the transcript is still being finished, so that
     // insert() need not ask once the text is ready.
     void readCaret(qint32 pid);
+
+    // Asks now what a paste asks first, the application in front and a grab
+    // of the keyboard, so that a service answering right after the end of the
+    // audio finds it answered. A paste within kCheckedAheadFor goes by these
+    // answers: nobody switches windows faster.
+    void checkAhead();
 
     // Pastes `text` into the application with process id `pid`, which must
     // still be in front. Returns without waiting for the restore.
@@ -127,6 +136,14 @@ private:
     QTimer m_restoreTimer;
     Clipboard* m_selection;
     Loan m_clipboardLoan;
+    // What checkAhead() found, and when.
+    struct Desktop
+    {
+        std::optional<RunningApplication> front;
+        std::optional<KeyboardGrab> grab;
+    };
+    Desktop desktopNow();
+    std::optional<std::pair<Desktop, QElapsedTimer>> m_checkedAhead;
     // What readCaret() found: the process and the character before its caret.
     std::optional<std::pair<qint32, std::optional<char32_t>>> m_caret;
     std::optional<Loan> m_selectionLoan; // only while a terminal's paste waits for its restore

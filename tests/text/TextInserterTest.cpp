@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -133,6 +134,27 @@ protected:
     QString textAtPaste;
     Clipboard::Visibility visibilityAtPaste = Clipboard::Visibility::normal;
 };
+
+TEST_F(TextInserterTest, APasteRightAfterTheCheckAheadGoesByItAndALaterOneAsksAgain)
+{
+    inserter.checkAhead();
+    const int asked = workspace.frontmostQueries;
+    workspace.grab = KeyboardGrab{}; // too late to be seen
+    EXPECT_EQ(inserter.insert(QStringLiteral("quick"), kEditorPid), InsertOutcome{});
+    EXPECT_EQ(workspace.frontmostQueries, asked);
+
+    inserter.checkAhead();
+    QTest::qWait(int(TextInserter::kCheckedAheadFor.count()) + 20); // past what the check vouches for
+    EXPECT_EQ(inserter.insert(QStringLiteral("late"), kEditorPid).kind, InsertOutcome::Kind::keyboardGrabbed);
+    EXPECT_EQ(workspace.frontmostQueries, asked + 2);
+
+    // A check is used once.
+    workspace.grab.reset();
+    inserter.checkAhead();
+    inserter.insert(QStringLiteral("once"), kEditorPid);
+    workspace.frontmost->pid = 1;
+    EXPECT_EQ(inserter.insert(QStringLiteral("twice"), kEditorPid).kind, InsertOutcome::Kind::frontmostChanged);
+}
 
 TEST_F(TextInserterTest, PastesConcealedTextWithTheSpaceTheCaretNeeds)
 {
