@@ -3,6 +3,7 @@
 #include "transcription/AudioStream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 CaptureHandoff::CaptureHandoff(std::shared_ptr<AudioStream> audio, std::function<void(float)> postLevel, Clock clock)
@@ -29,6 +30,10 @@ void CaptureHandoff::addLevel(float level)
             return;
         m_levelPostedAt = now;
         loudest = std::exchange(m_loudest, 0.0f);
+        // Silence, or a steady hum, would wake the main thread for nothing.
+        if (std::abs(loudest - m_levelPosted) < kLevelResolution)
+            return;
+        m_levelPosted = loudest;
     }
     m_postLevel(loudest);
 }

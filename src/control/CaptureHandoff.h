@@ -14,7 +14,7 @@ class AudioStream;
 // thread and the wake-ups are most of what listening costs: the audio in
 // frames of at least 100 ms (the services are sent nothing smaller anyway),
 // the level as the loudest since the last one, at most every 40 ms (more than
-// the eye follows on a meter).
+// the eye follows on a meter) and only once it moved by what a meter can show.
 //
 // add() and addLevel() are called on the capture's thread; flush() on the
 // main thread once the capture no longer calls in, so the last part of a
@@ -24,6 +24,8 @@ class CaptureHandoff
 public:
     static constexpr qsizetype kFrameBytes = 3200; // 100 ms of 16 kHz 16-bit mono
     static constexpr std::chrono::milliseconds kLevelInterval{40};
+    // A fifth of a pixel on the panel's meter, far below a step of the tray's.
+    static constexpr float kLevelResolution = 0.005f;
 
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -41,5 +43,6 @@ private:
     std::mutex m_mutex;
     QByteArray m_frame;
     float m_loudest = 0;
+    float m_levelPosted = -1; // none yet
     std::chrono::steady_clock::time_point m_levelPostedAt{};
 };

@@ -45,6 +45,14 @@ TEST(CaptureHandoffTest, TheLevelIsTheLoudestSinceTheLastOneAtMostEveryFortyMill
     now += 20ms;
     handoff.addLevel(0.0f);
     EXPECT_EQ(posted, (QList<float>{0.2f, 0.6f, 0.3f}));
+
+    // Once it stays put, nothing more goes out until it moves visibly.
+    posted.clear();
+    for (const float level : {0.0f, 0.001f, 0.002f, 0.3f, 0.302f, 0.0f}) {
+        now += 40ms;
+        handoff.addLevel(level);
+    }
+    EXPECT_EQ(posted, (QList<float>{0.0f, 0.3f, 0.0f}));
 }
 
 } // namespace

@@ -13,6 +13,9 @@ constexpr std::array<qreal, 5> kWeights{0.4, 0.7, 1.0, 0.7, 0.4};
 LevelBars::LevelBars(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    // It fills its own rectangle with the card's colour, so a new level
+    // repaints the bars alone and not the card beneath them.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     m_shown = m_from = m_painted = heights(0);
     m_frames.setInterval(kFrameInterval);
     connect(&m_frames, &QTimer::timeout, this, &LevelBars::step);
@@ -71,6 +74,7 @@ void LevelBars::paintEvent(QPaintEvent*)
 {
     m_painted = m_shown;
     QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(palette().color(QPalette::WindowText));

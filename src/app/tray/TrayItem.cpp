@@ -25,6 +25,7 @@ constexpr qint64 kReopenGuardMs = 300;
 // the release and the paste, nor delays the answer to the target's clipboard
 // request; opening it brings the rows up to date at once.
 constexpr std::chrono::milliseconds kHiddenRowsDelay{300};
+constexpr std::chrono::milliseconds kLevelStepInterval{125};
 
 } // namespace
 
@@ -38,13 +39,19 @@ TrayItem::TrayItem(DictationController& controller, WindowPresenter& windows, Up
     // A stop changes the state and the level at once, on the way to the
     // paste: the icon follows once the event loop is free, drawn once.
     m_lookTimer.setSingleShot(true);
-    m_lookTimer.setInterval(0);
     connect(&m_lookTimer, &QTimer::timeout, this, &TrayItem::refreshIcon);
     const auto rowsChanged = [this] { scheduleRows(); };
-    const auto lookChanged = [this] { m_lookTimer.start(); };
+    const auto lookChanged = [this] { m_lookTimer.start(0); };
+    // The level's steps follow the voice a few times a second, which a tray
+    // icon shows as well as every change and at a fraction of the cost.
+    const auto levelChanged = [this] {
+        if (!m_lookTimer.isActive())
+            m_lookTimer.start(
+                m_iconDrawn.isValid() ? qMax(qint64(0), kLevelStepInterval.count() - m_iconDrawn.elapsed()) : 0);
+    };
 
     connect(&controller, &DictationController::stateChanged, this, lookChanged);
-    connect(&controller, &DictationController::levelStepChanged, this, lookChanged);
+    connect(&controller, &DictationController::levelStepChanged, this, levelChanged);
     connect(&controller.keyboardGrab(), &KeyboardGrabWatch::changed, this, lookChanged);
     connect(&controller, &DictationController::unseenFailureChanged, this, lookChanged);
     connect(&controller.hotkey(), &HotkeyMonitor::isInstalledChanged, this, lookChanged);
@@ -122,6 +129,7 @@ void TrayItem::refreshIcon()
     if (cached == m_icons.cend())
         cached = m_icons.insert(key, TrayIcon::icon(current, m_iconSide));
     m_tray.setIcon(*cached);
+    m_iconDrawn.start();
     if (attentionChanged)
         m_tray.setToolTip(TrayIcon::accessibleLabel(current.needsAttention));
     Q_EMIT iconChanged();

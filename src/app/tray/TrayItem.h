@@ -79,6 +79,7 @@ private:
     QMenu m_menu;
     QTimer m_rowsTimer;
     QTimer m_lookTimer;
+    QElapsedTimer m_iconDrawn;
     QPointer<AboutDialog> m_about;
     std::optional<TrayIcon::Look> m_shownLook;
     int m_shownSide = 0;
