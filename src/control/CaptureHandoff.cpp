@@ -6,35 +6,39 @@
 #include <cmath>
 #include <utility>
 
-CaptureHandoff::CaptureHandoff(std::shared_ptr<AudioStream> audio, std::function<void(float)> postLevel, Clock clock)
-    : m_audio(std::move(audio)), m_postLevel(std::move(postLevel)), m_clock(std::move(clock))
+CaptureHandoff::CaptureHandoff(std::shared_ptr<AudioStream> audio, std::function<void(float)> postLevel)
+    : m_audio(std::move(audio)), m_postLevel(std::move(postLevel))
 {}
-
-void CaptureHandoff::add(QByteArray block)
-{
-    // Pushed under the lock, so a frame and the rest flush() sends can't cross.
-    std::lock_guard lock(m_mutex);
-    m_frame += block;
-    if (m_frame.size() >= kFrameBytes)
-        m_audio->push(std::exchange(m_frame, {}));
-}
 
 void CaptureHandoff::addLevel(float level)
 {
-    float loudest = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        m_loudest = std::max(m_loudest, level);
-        const auto now = m_clock();
-        if (now - m_levelPostedAt < kLevelInterval)
-            return;
-        m_levelPostedAt = now;
-        loudest = std::exchange(m_loudest, 0.0f);
-        // Silence, or a steady hum, would wake the main thread for nothing.
-        if (std::abs(loudest - m_levelPosted) < kLevelResolution)
-            return;
-        m_levelPosted = loudest;
-    }
+    std::lock_guard lock(m_mutex);
+    m_loudest = std::max(m_loudest, level);
+}
+
+void CaptureHandoff::add(const QByteArray& block)
+{
+    // Pushed under the lock, so a frame and the rest flush() sends can't cross.
+    std::lock_guard lock(m_mutex);
+    if (m_frame.isEmpty())
+        m_frame.reserve(kFrameBytes);
+    m_frame += block;
+    m_sinceLevel += block.size();
+    const bool frameDone = m_frame.size() >= kFrameBytes;
+    if (frameDone || m_sinceLevel >= kLevelBytes)
+        postLevel();
+    if (frameDone)
+        m_audio->push(std::exchange(m_frame, {}));
+}
+
+void CaptureHandoff::postLevel()
+{
+    m_sinceLevel = 0;
+    const float loudest = std::exchange(m_loudest, 0.0f);
+    // Silence, or a steady hum, would wake the main thread for nothing.
+    if (std::abs(loudest - m_levelPosted) < kLevelResolution)
+        return;
+    m_levelPosted = loudest;
     m_postLevel(loudest);
 }
 

@@ -361,7 +361,7 @@ bool DictationController::start()
         QMetaObject::invokeMethod(
             this, [this, level] { setLevel(level); }, Qt::QueuedConnection);
     });
-    m_capture.setSink([handoff](QByteArray chunk) { handoff->add(std::move(chunk)); });
+    m_capture.setSink([handoff](QByteArray chunk) { handoff->add(chunk); });
     m_capture.setLevel([handoff](float level) { handoff->addLevel(level); });
 
     const QUuid sessionID = QUuid::createUuid();

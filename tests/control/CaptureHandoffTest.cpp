@@ -8,8 +8,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
 // Blocks of 20 ms, as the sound server hands them over.
 const QByteArray kBlock(640, '\x01');
 
@@ -31,28 +29,31 @@ TEST(CaptureHandoffTest, AudioGoesOutInWholeFramesAndTheRestOnFlush)
     EXPECT_FALSE(audio->take()) << "nothing left, nothing sent";
 }
 
-TEST(CaptureHandoffTest, TheLevelIsTheLoudestSinceTheLastOneAtMostEveryFortyMilliseconds)
+TEST(CaptureHandoffTest, TheLevelGoesOutTwiceAFrameAsTheLoudestSinceTheLastOneAndBeforeItsFrame)
 {
-    auto now = std::chrono::steady_clock::time_point(1h);
+    auto audio = std::make_shared<AudioStream>();
     QList<float> posted;
-    CaptureHandoff handoff(
-        std::make_shared<AudioStream>(), [&posted](float level) { posted << level; }, [&now] { return now; });
-    handoff.addLevel(0.2f); // the first goes out at once
-    for (const float level : {0.1f, 0.6f, 0.3f}) {
-        now += 20ms;
+    QList<bool> frameAlreadyOut;
+    CaptureHandoff handoff(audio, [&](float level) {
+        posted << level;
+        frameAlreadyOut << bool(audio->take());
+    });
+    const auto block = [&handoff](float level) {
         handoff.addLevel(level);
-    }
-    now += 20ms;
-    handoff.addLevel(0.0f);
-    EXPECT_EQ(posted, (QList<float>{0.2f, 0.6f, 0.3f}));
+        handoff.add(kBlock);
+    };
+    // 50 ms of audio brings the third block's level; the frame the fifth's.
+    for (const float level : {0.2f, 0.6f, 0.1f, 0.3f, 0.0f})
+        block(level);
+    EXPECT_EQ(posted, (QList<float>{0.6f, 0.3f}));
+    EXPECT_EQ(frameAlreadyOut, (QList<bool>{false, false})) << "a frame leaves after its level, one wake-up for both";
+    EXPECT_EQ(audio->take(), QByteArray(5 * 640, '\x01'));
 
     // Once it stays put, nothing more goes out until it moves visibly.
     posted.clear();
-    for (const float level : {0.0f, 0.001f, 0.002f, 0.3f, 0.302f, 0.0f}) {
-        now += 40ms;
-        handoff.addLevel(level);
-    }
-    EXPECT_EQ(posted, (QList<float>{0.0f, 0.3f, 0.0f}));
+    for (const float level : {0.3f, 0.301f, 0.302f, 0.3f, 0.303f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f})
+        block(level);
+    EXPECT_EQ(posted, (QList<float>{0.0f}));
 }
 
 } // namespace

@@ -9,10 +9,9 @@
 
 // The panel's microphone meter: five bars whose heights follow the level,
 // easing out to each new level in a tenth of a second. Every wake-up of the
-// app costs, so levels, which come at most every 40 ms, draw the easing's
-// frames while they flow (about 25 a second, what the eye follows on a
-// meter); a timer that each level restarts only finishes an easing once they
-// stop.
+// app costs, so levels, which come twenty times a second and at most 60 ms
+// apart, draw the easing's frames while they flow; a timer that each level
+// restarts only finishes an easing once they stop.
 class LevelBars : public QWidget
 {
     Q_OBJECT
@@ -22,7 +21,7 @@ public:
     static constexpr int kGap = 2;
     static constexpr int kMaximumHeight = 18;
     static constexpr qreal kSmallestVisibleChange = 0.25; // pixels
-    static constexpr std::chrono::milliseconds kFrameInterval{45};
+    static constexpr std::chrono::milliseconds kFrameInterval{65};
     static constexpr std::chrono::milliseconds kEaseTime{100};
 
     explicit LevelBars(QWidget* parent = nullptr);

@@ -43,11 +43,15 @@ TrayItem::TrayItem(DictationController& controller, WindowPresenter& windows, Up
     const auto rowsChanged = [this] { scheduleRows(); };
     const auto lookChanged = [this] { m_lookTimer.start(0); };
     // The level's steps follow the voice a few times a second, which a tray
-    // icon shows as well as every change and at a fraction of the cost.
+    // icon shows as well as every change and at a fraction of the cost. A
+    // step is drawn along with the level that brings it, in the same wake-up
+    // as the panel's meter; the timer only catches the last one before the
+    // levels stop.
     const auto levelChanged = [this] {
-        if (!m_lookTimer.isActive())
-            m_lookTimer.start(
-                m_iconDrawn.isValid() ? qMax(qint64(0), kLevelStepInterval.count() - m_iconDrawn.elapsed()) : 0);
+        if (!m_iconDrawn.isValid() || m_iconDrawn.elapsed() >= kLevelStepInterval.count())
+            m_lookTimer.start(0);
+        else if (!m_lookTimer.isActive())
+            m_lookTimer.start(kLevelStepInterval);
     };
 
     connect(&controller, &DictationController::stateChanged, this, lookChanged);
