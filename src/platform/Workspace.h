@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <future>
 #include <optional>
 
 // An application with a window on the desktop.
@@ -23,6 +24,14 @@ struct KeyboardGrab
     bool operator==(const KeyboardGrab&) const = default;
 };
 
+// What a paste has to know first: the application in front and, only where
+// there is one, a keyboard grab.
+struct DesktopState
+{
+    std::optional<RunningApplication> front;
+    std::optional<KeyboardGrab> grab;
+};
+
 // What is in front on the desktop. Main thread only; every call answers at
 // once from the display server and keeps nothing between calls.
 class Workspace
@@ -36,4 +45,22 @@ public:
 
     // The keyboard grab of another program; absent when the keyboard is free.
     virtual std::optional<KeyboardGrab> keyboardGrab() = 0;
+
+    virtual DesktopState state()
+    {
+        DesktopState state{frontmostApplication(), std::nullopt};
+        if (state.front)
+            state.grab = keyboardGrab();
+        return state;
+    }
+
+    // state(), asked ahead of need: where the platform can, off the calling
+    // thread, which goes on meanwhile. The answer is the desktop as it was
+    // when asked. Here it answers at once.
+    virtual std::future<DesktopState> askState()
+    {
+        std::promise<DesktopState> answer;
+        answer.set_value(state());
+        return answer.get_future();
+    }
 };

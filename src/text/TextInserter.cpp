@@ -112,25 +112,18 @@ void TextInserter::readCaret(qint32 pid)
     m_caret.emplace(pid, m_accessibility.characterBeforeCaret(pid));
 }
 
-TextInserter::Desktop TextInserter::desktopNow()
-{
-    Desktop desktop{m_workspace.frontmostApplication(), std::nullopt};
-    // Only where the paste would go ahead does the grab matter.
-    if (desktop.front)
-        desktop.grab = m_workspace.keyboardGrab();
-    return desktop;
-}
-
 void TextInserter::checkAhead()
 {
-    m_checkedAhead.emplace(desktopNow(), QElapsedTimer());
+    m_checkedAhead.emplace(m_workspace.askState(), QElapsedTimer());
     m_checkedAhead->second.start();
 }
 
 InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
 {
-    const std::optional<std::pair<Desktop, QElapsedTimer>> ahead = std::exchange(m_checkedAhead, std::nullopt);
-    const Desktop desktop = ahead && ahead->second.elapsed() < kCheckedAheadFor.count() ? ahead->first : desktopNow();
+    std::optional<std::pair<std::future<DesktopState>, QElapsedTimer>> ahead =
+        std::exchange(m_checkedAhead, std::nullopt);
+    const DesktopState desktop =
+        ahead && ahead->second.elapsed() < kCheckedAheadFor.count() ? ahead->first.get() : m_workspace.state();
     const std::optional<RunningApplication>& front = desktop.front;
     // An unknown process (0) cannot be told from another unknown one: better
     // on the clipboard than in the wrong window.

@@ -136,14 +136,8 @@ private:
     QTimer m_restoreTimer;
     Clipboard* m_selection;
     Loan m_clipboardLoan;
-    // What checkAhead() found, and when.
-    struct Desktop
-    {
-        std::optional<RunningApplication> front;
-        std::optional<KeyboardGrab> grab;
-    };
-    Desktop desktopNow();
-    std::optional<std::pair<Desktop, QElapsedTimer>> m_checkedAhead;
+    // What checkAhead() asked, and when.
+    std::optional<std::pair<std::future<DesktopState>, QElapsedTimer>> m_checkedAhead;
     // What readCaret() found: the process and the character before its caret.
     std::optional<std::pair<qint32, std::optional<char32_t>>> m_caret;
     std::optional<Loan> m_selectionLoan; // only while a terminal's paste waits for its restore

@@ -18,8 +18,15 @@ HUDPanel::HUDPanel(DictationController& controller, QObject* parent)
     m_view->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_view->setFocusPolicy(Qt::NoFocus);
 
-    connect(&controller, &DictationController::stateChanged, this, &HUDPanel::update);
-    connect(&controller.notice(), &Notice::changed, this, &HUDPanel::update);
+    m_catchUpTimer.setSingleShot(true);
+    m_catchUpTimer.setInterval(HUDView::kCatchUp);
+    connect(&m_catchUpTimer, &QTimer::timeout, this, &HUDPanel::update);
+    const auto updateSoon = [this] {
+        if (!m_catchUpTimer.isActive())
+            m_catchUpTimer.start();
+    };
+    connect(&controller, &DictationController::stateChanged, this, updateSoon);
+    connect(&controller.notice(), &Notice::changed, this, updateSoon);
     update();
 }
 
@@ -43,6 +50,7 @@ bool HUDPanel::isVisible() const
 
 void HUDPanel::update()
 {
+    m_catchUpTimer.stop();
     if (!shouldShow(m_controller.state(), m_controller.notice().text())) {
         m_view->hide();
         return;

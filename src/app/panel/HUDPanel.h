@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QRect>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -34,10 +35,12 @@ public:
     bool isVisible() const;
     HUDView& view() { return *m_view; }
 
-    // Applies the visibility rule; called on every change of state or notice.
+    // Applies the visibility rule; called, at most a frame late, after every
+    // change of state or notice.
     void update();
 
 private:
     DictationController& m_controller;
     std::unique_ptr<HUDView> m_view;
+    QTimer m_catchUpTimer;
 };

@@ -119,12 +119,15 @@ HUDView::HUDView(DictationController& controller, QWidget* parent)
     m_detail->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     // Changes come in bursts (a stop changes the state and the text at once)
-    // and on the way to the paste: the card catches up once, when the event
-    // loop is free.
+    // and on the way to the paste: the card catches up once, a frame later,
+    // by when a service that answers at once has had its text pasted.
     m_refreshTimer.setSingleShot(true);
-    m_refreshTimer.setInterval(0);
+    m_refreshTimer.setInterval(kCatchUp);
     connect(&m_refreshTimer, &QTimer::timeout, this, &HUDView::refresh);
-    const auto refreshSoon = [this] { m_refreshTimer.start(); };
+    const auto refreshSoon = [this] {
+        if (!m_refreshTimer.isActive())
+            m_refreshTimer.start();
+    };
     for (auto signal : {&DictationController::stateChanged, &DictationController::committedChanged,
                         &DictationController::interimChanged, &DictationController::isPolishingChanged,
                         &DictationController::isReconnectingChanged, &DictationController::micNoteChanged})

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <optional>
 
 class LevelBars;
@@ -22,6 +23,8 @@ class HUDView : public QWidget
 
 public:
     static constexpr QSize kPanelSize{520, 120};
+    // How late the panel may follow the controller: a frame.
+    static constexpr std::chrono::milliseconds kCatchUp{16};
 
     enum class Indicator { none, levelBars, scanningBars, clipboardSymbol, noticeSymbol };
 

@@ -26,6 +26,7 @@ constexpr qint64 kReopenGuardMs = 300;
 // request; opening it brings the rows up to date at once.
 constexpr std::chrono::milliseconds kHiddenRowsDelay{300};
 constexpr std::chrono::milliseconds kLevelStepInterval{125};
+constexpr std::chrono::milliseconds kCatchUp{16};
 
 } // namespace
 
@@ -36,12 +37,13 @@ TrayItem::TrayItem(DictationController& controller, WindowPresenter& windows, Up
 {
     m_rowsTimer.setSingleShot(true);
     connect(&m_rowsTimer, &QTimer::timeout, this, &TrayItem::refreshRows);
-    // A stop changes the state and the level at once, on the way to the
-    // paste: the icon follows once the event loop is free, drawn once.
+    // A stop changes the level and then the state, on the way to the paste:
+    // the icon follows a frame later, drawn once, by when a service that
+    // answers at once has had its text pasted.
     m_lookTimer.setSingleShot(true);
     connect(&m_lookTimer, &QTimer::timeout, this, &TrayItem::refreshIcon);
     const auto rowsChanged = [this] { scheduleRows(); };
-    const auto lookChanged = [this] { m_lookTimer.start(0); };
+    const auto lookChanged = [this] { m_lookTimer.start(kCatchUp); };
     // The level's steps follow the voice a few times a second, which a tray
     // icon shows as well as every change and at a fraction of the cost. A
     // step is drawn along with the level that brings it, in the same wake-up

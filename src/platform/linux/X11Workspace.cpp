@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QThreadPool>
 
 #include <cstdlib>
 #include <cstring>
@@ -81,9 +82,32 @@ struct X11Workspace::Atoms
     xcb_atom_t dockType;
 };
 
+// A workspace of its own for askState(), used by one thread at a time: the
+// pool runs one question after another.
+struct X11Workspace::OffThread
+{
+    OffThread()
+    {
+        pool.setMaxThreadCount(1);
+        pool.setExpiryTimeout(-1); // a thread started for every question would cost what it saves
+    }
+
+    X11Workspace workspace;
+    QThreadPool pool; // after the workspace, so that it is gone first, once its questions are answered
+};
+
 X11Workspace::X11Workspace() = default;
 
 X11Workspace::~X11Workspace() = default;
+
+std::future<DesktopState> X11Workspace::askState()
+{
+    if (!m_offThread)
+        m_offThread = std::make_unique<OffThread>();
+    auto answer = std::make_shared<std::promise<DesktopState>>();
+    m_offThread->pool.start([answer, &workspace = m_offThread->workspace] { answer->set_value(workspace.state()); });
+    return answer->get_future();
+}
 
 bool X11Workspace::connectIfNeeded()
 {
@@ -126,6 +150,11 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication()
 {
     if (!connectIfNeeded())
         return std::nullopt;
+    return applicationInFront();
+}
+
+std::optional<RunningApplication> X11Workspace::applicationInFront()
+{
     XcbConnection& x = *m_connection;
     xcb_connection_t* c = x.get();
     PropertyQuery checkOnRoot(c, x.root(), m_atoms->supportingWmCheck, XCB_ATOM_WINDOW);
@@ -230,30 +259,67 @@ std::optional<RunningApplication> X11Workspace::applicationOf(WindowQuestions& a
     return application;
 }
 
+// Asks now and is answered on demand, so that the question shares a round
+// trip with others. A probe that took the keyboard gives it back at once.
+class X11Workspace::GrabProbe
+{
+public:
+    explicit GrabProbe(X11Workspace& workspace)
+        : m_connection(workspace.m_connection->get()),
+          m_cookie(xcb_grab_keyboard(m_connection, 0, workspace.m_probeWindow, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                     XCB_GRAB_MODE_ASYNC))
+    {}
+    GrabProbe(const GrabProbe&) = delete;
+    GrabProbe& operator=(const GrabProbe&) = delete;
+    ~GrabProbe() { answer(); }
+
+    std::optional<KeyboardGrab> answer()
+    {
+        if (m_answer)
+            return *m_answer;
+        m_answer.emplace();
+        ReplyPtr<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(m_connection, m_cookie, nullptr), &std::free);
+        if (!reply)
+            return std::nullopt;
+        switch (reply->status) {
+        case XCB_GRAB_STATUS_SUCCESS:
+            xcb_ungrab_keyboard(m_connection, XCB_CURRENT_TIME);
+            xcb_flush(m_connection);
+            break;
+        case XCB_GRAB_STATUS_ALREADY_GRABBED:
+        case XCB_GRAB_STATUS_FROZEN:
+            // X11 does not tell who holds a grab, and the focused window is
+            // often not the holder (a menu, a locker): name nobody rather
+            // than the wrong one.
+            m_answer->emplace();
+            break;
+        default: // not viewable: nobody else holds the keyboard
+            break;
+        }
+        return *m_answer;
+    }
+
+private:
+    xcb_connection_t* m_connection;
+    xcb_grab_keyboard_cookie_t m_cookie;
+    std::optional<std::optional<KeyboardGrab>> m_answer;
+};
+
 std::optional<KeyboardGrab> X11Workspace::keyboardGrab()
 {
     if (!connectIfNeeded())
         return std::nullopt;
-    xcb_connection_t* c = m_connection->get();
-    ReplyPtr<xcb_grab_keyboard_reply_t> reply(
-        xcb_grab_keyboard_reply(
-            c, xcb_grab_keyboard(c, 0, m_probeWindow, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-            nullptr),
-        &std::free);
-    if (!reply)
-        return std::nullopt;
-    switch (reply->status) {
-    case XCB_GRAB_STATUS_SUCCESS:
-        xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-        xcb_flush(c);
-        return std::nullopt;
-    case XCB_GRAB_STATUS_ALREADY_GRABBED:
-    case XCB_GRAB_STATUS_FROZEN:
-        break;
-    default: // not viewable: nobody else holds the keyboard
-        return std::nullopt;
-    }
-    // X11 does not tell who holds a grab, and the focused window is often
-    // not the holder (a menu, a locker): name nobody rather than the wrong one.
-    return KeyboardGrab{};
+    return GrabProbe(*this).answer();
+}
+
+DesktopState X11Workspace::state()
+{
+    if (!connectIfNeeded())
+        return {};
+    GrabProbe grab(*this);
+    DesktopState state{applicationInFront(), std::nullopt};
+    // Asked regardless, where nothing is in front the answer goes unused.
+    if (state.front)
+        state.grab = grab.answer();
+    return state;
 }

@@ -16,7 +16,8 @@ class XcbConnection;
 // keyboard. X11 does not say who holds it, so no holder is named. The
 // desktop, panels and the window manager's own windows count as no
 // application. Opens its display connection on first use and again after
-// losing it.
+// losing it. askState() asks on a thread and a connection of its own, so
+// the main thread reads the service's answer meanwhile.
 class X11Workspace final : public Workspace
 {
 public:
@@ -25,12 +26,19 @@ public:
 
     std::optional<RunningApplication> frontmostApplication() override;
     std::optional<KeyboardGrab> keyboardGrab() override;
+    // The grab probe goes out with the first questions about the front.
+    DesktopState state() override;
+    std::future<DesktopState> askState() override;
 
 private:
     struct Atoms;
     struct WindowQuestions;
+    struct OffThread;
+    class GrabProbe;
 
     bool connectIfNeeded();
+    // With the connection open.
+    std::optional<RunningApplication> applicationInFront();
     // When no window manager says which window is active.
     std::optional<RunningApplication> applicationWithFocus(qint32 managerPid);
     std::optional<uint32_t> focusedClientWindow();
@@ -40,4 +48,5 @@ private:
     std::unique_ptr<XcbConnection> m_connection;
     std::unique_ptr<Atoms> m_atoms;
     uint32_t m_probeWindow = 0;
+    std::unique_ptr<OffThread> m_offThread;
 };
