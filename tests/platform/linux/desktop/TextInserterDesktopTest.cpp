@@ -410,13 +410,20 @@ TEST_F(TextInserterDesktopTest, HeldKeyboardBlocksThePasteAndNamesNobody)
     ASSERT_TRUE(QTest::qWaitFor([&] { return workspace.keyboardGrab().has_value(); }, 5000));
     // The focused window is not necessarily the holder, so none is named.
     EXPECT_EQ(workspace.keyboardGrab(), KeyboardGrab{});
+    // Asked ahead, on a thread and a connection of its own, it is the same.
+    const DesktopState ahead = workspace.askState().get();
+    ASSERT_TRUE(ahead.front);
+    EXPECT_EQ(ahead.front->pid, field.pid());
+    EXPECT_EQ(ahead.grab, KeyboardGrab{});
 
+    inserter.checkAhead();
     EXPECT_EQ(inserter.insert(QStringLiteral("dictated"), field.pid()),
               (InsertOutcome{InsertOutcome::Kind::keyboardGrabbed, std::nullopt}));
     EXPECT_EQ(field.clipboard().value(QStringLiteral("text")).toString(), QStringLiteral("earlier copy"));
 
     field.releaseKeyboard();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !workspace.keyboardGrab(); }, 5000));
+    EXPECT_EQ(workspace.askState().get().grab, std::nullopt);
     // Probing never took the keyboard away from the field.
     EXPECT_TRUE(field.send({{QStringLiteral("do"), QStringLiteral("state")}}).value(QStringLiteral("active")).toBool());
     EXPECT_EQ(field.text(), QString());
