@@ -103,6 +103,9 @@ DictationController::DictationController(AppSettings& settings, DesktopSettings&
             m_inserter.readCaret(m_target->pid);
     });
 
+    m_afterStopTimer.setSingleShot(true);
+    connect(&m_afterStopTimer, &QTimer::timeout, this, &DictationController::finishStopping);
+
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, [this] {
         if (m_state != State::finishing || !m_transcription)
@@ -327,7 +330,8 @@ bool DictationController::start()
 {
     if (m_state != State::idle)
         return false;
-    writeRecord(); // the last dictation's, before this one can change history
+    finishStopping(); // the last dictation's, before this one opens the microphone
+    writeRecord();    // the last dictation's, before this one can change history
 
     const TranscriptionProvider provider = m_settings.provider();
     const QString key = m_settings.apiKey(provider);
@@ -490,8 +494,7 @@ void DictationController::stop()
 {
     if (!isActive())
         return;
-    if (m_state == State::listening)
-        m_sounds.play(Sounds::Cue::stop, m_settings.interactionSounds());
+    m_stopCuePending = m_state == State::listening;
     endAudio();
     setState(State::finishing);
     m_flushTimer.start(m_options.timings.flushLimit);
@@ -520,7 +523,6 @@ void DictationController::endAudio()
         m_stoppedAt = QDateTime::currentDateTimeUtc();
     m_capture.setSink({});
     m_capture.setLevel({});
-    m_capture.stop();
     if (m_handoff) {
         m_handoff->flush();
         m_handoff.reset();
@@ -529,8 +531,20 @@ void DictationController::endAudio()
         m_audio->finish();
         m_audio.reset();
     }
+    // No chunk reaches the stream any more; closing the microphone can wait.
+    m_captureStopPending = true;
+    m_afterStopTimer.start(m_options.timings.afterStopDelay);
     setLevel(0);
     m_hotkey.setCapturesEscape(false);
+}
+
+void DictationController::finishStopping()
+{
+    m_afterStopTimer.stop();
+    if (std::exchange(m_captureStopPending, false))
+        m_capture.stop();
+    if (std::exchange(m_stopCuePending, false))
+        m_sounds.play(Sounds::Cue::stop, m_settings.interactionSounds());
 }
 
 // --- Finishing ---------------------------------------------------------------

@@ -58,6 +58,10 @@ struct DictationControllerTimings
     // After stop, before the character before the caret is asked for: the
     // question blocks, and the end of the audio must reach the service first.
     std::chrono::milliseconds caretDelay{5};
+    // After stop, before the stop cue plays and the microphone closes: both
+    // wake the sound server, which then competes with the paste of a service
+    // that answers at once. Sound takes longer to be heard.
+    std::chrono::milliseconds afterStopDelay{10};
 };
 
 // The platform services the controller reaches the desktop through; all must
@@ -211,6 +215,8 @@ private:
     void onTranscriptionFinished(const std::optional<TranscriptionError>& error);
     void dropTranscription();
     void endAudio();
+    // What endAudio() and stop() left for later, done now.
+    void finishStopping();
     void finish(Ending ending, const std::optional<DictationProblem>& failure = std::nullopt);
     // What a dictation leaves to be written once its text is delivered.
     struct Record
@@ -268,6 +274,9 @@ private:
     QTimer m_flushTimer;
     QTimer m_recordTimer;
     QTimer m_caretTimer;
+    QTimer m_afterStopTimer;
+    bool m_captureStopPending = false;
+    bool m_stopCuePending = false;
     std::optional<Record> m_record;
     QTimer m_armTimer;
     std::optional<TextInserter::Target> m_target;

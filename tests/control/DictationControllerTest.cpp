@@ -241,6 +241,29 @@ TEST_F(ControllerTest, SleepOrLockCancelsOnlyWhileActive)
     EXPECT_TRUE(keystrokes.pastes.isEmpty());
 }
 
+TEST_F(ControllerTest, TheStopCueAndClosingTheMicrophoneWaitPastAQuickPasteButNotPastTheNextStart)
+{
+    make(true);
+    startListening();
+    const int opened = audio.openCount();
+    controller->stop();
+    // Nothing more reaches the service, but the sound server is left alone for now.
+    EXPECT_EQ(sounds.played, QStringList{u"DictationStart.wav"_qs});
+    EXPECT_EQ(audio.liveCount(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return audio.liveCount() == 0; }, 1000)) << "the microphone stays open";
+    EXPECT_EQ(sounds.played, (QStringList{u"DictationStart.wav"_qs, u"DictationStop.wav"_qs}));
+    ASSERT_TRUE(waitForState(State::idle, 2000));
+
+    // A new dictation right after a cancel closes the old recording first.
+    startListening();
+    controller->cancel();
+    startListening();
+    EXPECT_EQ(audio.openCount(), opened + 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return audio.liveCount() == 1; }, 1000));
+    QTest::qWait(50);
+    EXPECT_EQ(audio.liveCount(), 1) << "the old recording's closing took the new one";
+}
+
 TEST_F(ControllerTest, TheFlushLimitFinishesWithWhatArrivedIncludingTheInterim)
 {
     make(true);
