@@ -40,6 +40,9 @@ public:
     // the current layout, and held modifiers are let go first, so the chord
     // arrives as exactly that. False when nothing could be posted.
     virtual bool paste(PasteKeys keys) = 0;
+    // Asks now what paste() asks first, so that a paste shortly after need
+    // not wait for the answer.
+    virtual void preparePaste() {}
 
     // Taps a key that types nothing and that no application binds (one the
     // layout leaves without a symbol). Posted while the user holds a

@@ -88,12 +88,19 @@ bool writeAll(int fd, const QByteArray& bytes)
 
 std::optional<WriteError> tryReplace(const QString& path, const QByteArray& bytes)
 {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!ensureFolder(folder))
-        return WriteError{QStringLiteral("cannot create or restrict the folder ") + folder};
     // mkstemp makes the file 0600, so the content is never readable by others.
-    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
+    const QByteArray pattern = QFile::encodeName(path) + ".XXXXXX";
+    QByteArray temporary = pattern;
+    int fd = ::mkstemp(temporary.data());
+    // The folder is made once the file can't be: asking first on every
+    // write costs more than the write.
+    if (fd < 0 && errno == ENOENT) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!ensureFolder(folder))
+            return WriteError{QStringLiteral("cannot create or restrict the folder ") + folder};
+        temporary = pattern;
+        fd = ::mkstemp(temporary.data());
+    }
     if (fd < 0)
         return systemError("cannot create a file beside it");
     std::optional<WriteError> failure = writeAll(fd, bytes) ? std::nullopt : std::optional(systemError("cannot write"));

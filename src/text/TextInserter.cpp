@@ -120,6 +120,8 @@ void TextInserter::checkAhead()
 
 InsertOutcome TextInserter::insert(const QString& text, qint32 pid)
 {
+    // Its answer comes while the checks below run.
+    m_poster.preparePaste();
     std::optional<std::pair<std::future<DesktopState>, QElapsedTimer>> ahead =
         std::exchange(m_checkedAhead, std::nullopt);
     const DesktopState desktop =

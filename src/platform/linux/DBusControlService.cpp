@@ -7,6 +7,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 
+#include <utility>
+
 namespace {
 
 using Command = DictationCommands::Command;
@@ -82,6 +84,9 @@ DBusControlService::DBusControlService(DictationCommands& commands, QDBusConnect
     m_serving = true;
     VellLog::app().info(QStringLiteral("control: serving %1 on the session bus").arg(kServiceName));
 
+    m_sendTimer.setSingleShot(true);
+    m_sendTimer.setInterval(kAnnouncementDelay);
+    connect(&m_sendTimer, &QTimer::timeout, this, &DBusControlService::sendAnnouncements);
     m_announced = {{QStringLiteral("State"), m_commands.state()},
                    {QStringLiteral("NoticeShowing"), m_commands.isNoticeShowing()},
                    {QStringLiteral("LastOutcome"), m_commands.lastOutcome()}};
@@ -92,6 +97,7 @@ DBusControlService::~DBusControlService()
 {
     if (!m_serving)
         return;
+    sendAnnouncements(); // the last state, as a copy that quits leaves it
     m_bus.unregisterObject(kObjectPath);
     m_bus.interface()->unregisterService(kServiceName);
 }
@@ -111,11 +117,18 @@ void DBusControlService::announceChanges()
     QDBusMessage signal = QDBusMessage::createSignal(kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                      QStringLiteral("PropertiesChanged"));
     signal << kInterface << changed << QStringList();
-    // Every change is told, in order, but once the event loop is free:
-    // handing a message to the bus can wait on its thread, and a change
-    // comes on the way to the service's answer or to the paste.
-    QMetaObject::invokeMethod(
-        this, [this, signal] { m_bus.send(signal); }, Qt::QueuedConnection);
+    // Every change is told, in order, but a frame later: handing a message
+    // to the bus wakes its thread and the bus, and a change comes on the way
+    // to the service's answer and to the paste.
+    m_unsent.append(signal);
+    if (!m_sendTimer.isActive())
+        m_sendTimer.start();
+}
+
+void DBusControlService::sendAnnouncements()
+{
+    for (const QDBusMessage& signal : std::exchange(m_unsent, {}))
+        m_bus.send(signal);
 }
 
 #include "DBusControlService.moc"

@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QList>
 #include <QObject>
+#include <QTimer>
+
+#include <chrono>
 
 class DictationCommands;
 
@@ -19,6 +24,7 @@ public:
     static inline const QString kObjectPath = QStringLiteral("/org/brightfold/Vell");
     static inline const QString kInterface = QStringLiteral("org.brightfold.Vell.Control");
     static inline const QString kRefusedError = QStringLiteral("org.brightfold.Vell.Error.Refused");
+    static constexpr std::chrono::milliseconds kAnnouncementDelay{16};
 
     explicit DBusControlService(DictationCommands& commands, QDBusConnection bus = QDBusConnection::sessionBus(),
                                 QObject* parent = nullptr);
@@ -29,9 +35,12 @@ public:
 
 private:
     void announceChanges();
+    void sendAnnouncements();
 
     DictationCommands& m_commands;
     QDBusConnection m_bus;
     bool m_serving = false;
     QVariantMap m_announced;
+    QList<QDBusMessage> m_unsent;
+    QTimer m_sendTimer;
 };

@@ -104,7 +104,7 @@ bool X11KeyboardTap::install(Handler handler)
     connect(m_monitorNotifier.get(), &QSocketNotifier::activated, this, &X11KeyboardTap::readMonitor);
     m_grabberNotifier = std::make_unique<QSocketNotifier>(m_grabber->fileDescriptor(), QSocketNotifier::Read);
     connect(m_grabberNotifier.get(), &QSocketNotifier::activated, this, &X11KeyboardTap::readGrabber);
-    applyGrabs();
+    applyGrabs(m_swallowed);
     // Replies above may have queued events that the socket will not announce again.
     readMonitor();
     return m_monitor != nullptr;
@@ -115,7 +115,7 @@ void X11KeyboardTap::remove()
     dropNotifier(m_monitorNotifier);
     dropNotifier(m_grabberNotifier);
     if (m_grabber && !m_grabber->hasError()) {
-        ungrabAll();
+        ungrab(m_swallowed);
         xcb_flush(m_grabber->get());
     }
     m_grabber.reset();
@@ -127,20 +127,37 @@ void X11KeyboardTap::setSwallowedKeys(const QList<SwallowedKey>& keys)
 {
     if (keys == m_swallowed)
         return;
-    if (m_grabber)
-        ungrabAll();
+    // Only what changed: a dictation takes Escape and lets go of it again,
+    // and each grab the server checks is a round trip on the way to a paste.
+    QList<SwallowedKey> released;
+    QList<SwallowedKey> taken;
+    for (const SwallowedKey& key : std::as_const(m_swallowed))
+        if (!keys.contains(key))
+            released.append(key);
+    for (const SwallowedKey& key : keys)
+        if (!m_swallowed.contains(key))
+            taken.append(key);
     m_swallowed = keys;
-    applyGrabs();
+    if (!m_grabber)
+        return;
+    ungrab(released);
+    // Letting go of a key lets go of it under every modifier, also of
+    // another grab of the same key that stays.
+    for (const SwallowedKey& kept : keys)
+        if (!taken.contains(kept) && std::any_of(released.cbegin(), released.cend(),
+                                                 [&](const SwallowedKey& key) { return key.keyCode == kept.keyCode; }))
+            taken.append(kept);
+    applyGrabs(taken);
 }
 
-void X11KeyboardTap::ungrabAll()
+void X11KeyboardTap::ungrab(const QList<SwallowedKey>& keys)
 {
-    for (const SwallowedKey& key : std::as_const(m_swallowed))
+    for (const SwallowedKey& key : keys)
         if (const auto code = X11KeyCodes::fromModel(key.keyCode))
             xcb_ungrab_key(m_grabber->get(), *code, m_grabber->root(), XCB_MOD_MASK_ANY);
 }
 
-void X11KeyboardTap::applyGrabs()
+void X11KeyboardTap::applyGrabs(const QList<SwallowedKey>& keys)
 {
     if (!m_grabber)
         return;
@@ -163,7 +180,7 @@ void X11KeyboardTap::applyGrabs()
         }
         return refused;
     };
-    for (const SwallowedKey& key : std::as_const(m_swallowed)) {
+    for (const SwallowedKey& key : keys) {
         const auto code = X11KeyCodes::fromModel(key.keyCode);
         if (!code || X11KeyCodes::isModifierKey(*code)) // grabbing a modifier would break AltGr and friends
             continue;

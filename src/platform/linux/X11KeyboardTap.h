@@ -37,8 +37,8 @@ private:
     void readMonitor();
     void readGrabber();
     void handleRawKey(bool down, uint8_t x11KeyCode);
-    void applyGrabs();
-    void ungrabAll();
+    void applyGrabs(const QList<SwallowedKey>& keys);
+    void ungrab(const QList<SwallowedKey>& keys);
     void lose();
 
     PostedKeystrokes& m_posted;

@@ -32,6 +32,7 @@ bool X11KeystrokePoster::connectIfNeeded()
         return true;
     m_connection = XcbConnection::open();
     m_keymap.reset();
+    m_keysAsked.reset();
     if (m_connection && !m_connection->hasXTest()) {
         VellLog::insert().error(QStringLiteral("The X server has no XTest extension; keystrokes cannot be posted"));
         m_connection.reset();
@@ -65,10 +66,35 @@ void X11KeystrokePoster::releaseHeldModifiers(const std::vector<uint8_t>& modifi
     // A modifier the user still holds would turn Ctrl+V into Ctrl+Alt+V. The
     // server accepts this release even for a key held on another keyboard
     // than the XTest one; the user's own release later is then dropped.
-    const std::bitset<256> down = m_connection->keysDown();
+    const std::bitset<256> down = keysDown();
     for (uint8_t key : modifierKeys)
         if (down.test(key))
             post(key, false);
+}
+
+// A key pressed or let go since is still told apart by the answer a moment
+// later: the user's hand is slower than this.
+constexpr qint64 kKeysAskedForMs = 30;
+
+void X11KeystrokePoster::preparePaste()
+{
+    if (!connectIfNeeded())
+        return;
+    if (m_keysAsked)
+        xcb_discard_reply(m_connection->get(), m_keysAsked->cookie.sequence);
+    m_keysAsked = KeysAsked{xcb_query_keymap(m_connection->get()), QElapsedTimer()};
+    m_keysAsked->since.start();
+    xcb_flush(m_connection->get());
+}
+
+std::bitset<256> X11KeystrokePoster::keysDown()
+{
+    const std::optional<KeysAsked> asked = std::exchange(m_keysAsked, std::nullopt);
+    if (asked && asked->since.elapsed() < kKeysAskedForMs)
+        return m_connection->keysDown(asked->cookie);
+    if (asked)
+        xcb_discard_reply(m_connection->get(), asked->cookie.sequence);
+    return m_connection->keysDown();
 }
 
 bool X11KeystrokePoster::postChord(ModifierKeys modifiers, quint16 keyCode)

@@ -3,6 +3,11 @@
 #include "platform/KeystrokePoster.h"
 #include "platform/linux/X11Keymap.h"
 
+#include <QElapsedTimer>
+
+#include <xcb/xcb.h>
+
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -24,6 +29,7 @@ public:
 
     bool postChord(ModifierKeys modifiers, quint16 keyCode) override;
     bool paste(PasteKeys keys) override;
+    void preparePaste() override;
     bool postBlankKey() override;
 
 private:
@@ -31,10 +37,18 @@ private:
     const Keymap& keymap();
     void post(uint8_t x11KeyCode, bool down);
     void releaseHeldModifiers(const std::vector<uint8_t>& modifierKeys);
+    // The keys down now, or as preparePaste() asked them a moment ago.
+    std::bitset<256> keysDown();
     // Presses `modifierKeys` in order, taps `key`, releases them in reverse.
     void tap(const std::vector<uint8_t>& modifierKeys, uint8_t key);
 
     PostedKeystrokes& m_posted;
     std::unique_ptr<XcbConnection> m_connection;
     std::optional<Keymap> m_keymap;
+    struct KeysAsked
+    {
+        xcb_query_keymap_cookie_t cookie;
+        QElapsedTimer since;
+    };
+    std::optional<KeysAsked> m_keysAsked;
 };

@@ -64,9 +64,14 @@ bool XcbConnection::hasXTest()
 
 std::bitset<256> XcbConnection::keysDown()
 {
+    return keysDown(xcb_query_keymap(m_connection));
+}
+
+std::bitset<256> XcbConnection::keysDown(xcb_query_keymap_cookie_t asked)
+{
     std::bitset<256> down;
     std::unique_ptr<xcb_query_keymap_reply_t, decltype(&std::free)> keymap(
-        xcb_query_keymap_reply(m_connection, xcb_query_keymap(m_connection), nullptr), &std::free);
+        xcb_query_keymap_reply(m_connection, asked, nullptr), &std::free);
     if (!keymap)
         return down;
     for (int byte = 0; byte < 32; ++byte)

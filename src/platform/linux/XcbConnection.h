@@ -34,8 +34,9 @@ public:
     std::optional<uint8_t> xinputOpcode();
     bool hasXTest();
 
-    // Which X11 key codes are down right now.
+    // Which X11 key codes are down right now, or when `asked` was.
     std::bitset<256> keysDown();
+    std::bitset<256> keysDown(xcb_query_keymap_cookie_t asked);
 
     // The process of the local client that made `window`, as the server
     // knows it; 0 when it cannot tell.

@@ -263,6 +263,24 @@ TEST_F(X11KeyboardTapTest, EscapeIsSwallowedOnlyWhileCaptured)
     EXPECT_EQ(window.pressesOf(kEscape), 2);
 }
 
+TEST_F(X11KeyboardTapTest, LettingGoOfEscapeKeepsAShortcutOnTheSameKey)
+{
+    monitor.setShortcut(Shortcut{StoredKeyCodes::escape, QStringLiteral("Escape"), ModifierKeys(0xC0)});
+    shortcutKeys = {kSuperLeft, kEscape};
+    monitor.start();
+    ASSERT_TRUE(monitor.isInstalled());
+
+    monitor.setCapturesEscape(true);
+    monitor.setCapturesEscape(false);
+    EXPECT_TRUE(eventsBecome({}));
+    EXPECT_EQ(window.pressesOf(kEscape), 0) << "the shortcut's Escape reached the window";
+
+    keyDown(kEscape);
+    keyUp(kEscape);
+    EXPECT_TRUE(eventsBecome({}));
+    EXPECT_EQ(window.pressesOf(kEscape), 1);
+}
+
 TEST_F(X11KeyboardTapTest, OwnKeystrokesAreRecognisedAndNotReported)
 {
     ASSERT_TRUE(installRecording());

@@ -539,6 +539,15 @@ TEST_F(TextInserterDesktopTest, ChordIgnoresRightAltHeldThroughXTest)
     inserter.insert(QStringLiteral("with alt held"), field.pid());
     EXPECT_TRUE(fieldReads(field, QStringLiteral("with alt held")));
     xdotool({QStringLiteral("keyup"), QString::number(kRightAlt)});
+
+    // Held keys asked ahead are asked again once the answer is old: Alt
+    // pressed since is let go of too.
+    poster.preparePaste();
+    QTest::qWait(100);
+    xdotool({QStringLiteral("keydown"), QString::number(kRightAlt)});
+    ASSERT_TRUE(poster.paste(PasteKeys::ctrlV));
+    EXPECT_TRUE(fieldReads(field, QStringLiteral("with alt held") + QStringLiteral("with alt held")));
+    xdotool({QStringLiteral("keyup"), QString::number(kRightAlt)});
 }
 
 TEST_F(TextInserterDesktopTest, ChordIgnoresRightAltHeldOnTheKeyboardDevice)
