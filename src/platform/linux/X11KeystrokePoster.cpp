@@ -20,6 +20,9 @@ constexpr xcb_keysym_t kKeysymControlL = 0xffe3;
 constexpr xcb_keysym_t kKeysymShiftL = 0xffe1;
 constexpr xcb_keysym_t kKeysymInsert = 0xff63;
 constexpr uint8_t kInsertKeyCode = 118; // where a PC keyboard has Insert
+// How long the keys preparePaste() found held stand for those held now: no
+// hand presses or lets go of a modifier faster.
+constexpr qint64 kKeysAskedForMs = 30;
 } // namespace
 
 X11KeystrokePoster::X11KeystrokePoster(PostedKeystrokes& posted) : m_posted(posted) {}
@@ -71,10 +74,6 @@ void X11KeystrokePoster::releaseHeldModifiers(const std::vector<uint8_t>& modifi
         if (down.test(key))
             post(key, false);
 }
-
-// A key pressed or let go since is still told apart by the answer a moment
-// later: the user's hand is slower than this.
-constexpr qint64 kKeysAskedForMs = 30;
 
 void X11KeystrokePoster::preparePaste()
 {
