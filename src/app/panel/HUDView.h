@@ -65,7 +65,7 @@ public:
     LevelBars& levelBars() { return *m_levels; }
 
     // Reads the controller again and lays the card out. Changes in the
-    // controller do this once the event loop is free.
+    // controller do this kCatchUp later, once per burst.
     void refresh();
 
 protected:

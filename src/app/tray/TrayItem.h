@@ -37,7 +37,7 @@ public:
 
     // Puts the icon in the tray.
     void show();
-    // What the icon shows now; it follows the controller once the event loop is free.
+    // What the icon shows now; it follows the controller a frame later.
     const std::optional<TrayIcon::Look>& shownLook() const { return m_shownLook; }
 
     TrayIcon::Look look() const;
