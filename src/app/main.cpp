@@ -17,8 +17,8 @@
 #include "platform/linux/PostedKeystrokes.h"
 #include "platform/linux/PulseAudioBackend.h"
 #include "platform/linux/PulseSoundPlayer.h"
-#include "platform/linux/QtClipboard.h"
 #include "platform/linux/UnixSignalWatcher.h"
+#include "platform/linux/X11Clipboard.h"
 #include "platform/linux/X11KeyboardTap.h"
 #include "platform/linux/X11KeystrokePoster.h"
 #include "platform/linux/X11Workspace.h"
@@ -32,7 +32,6 @@
 #include "storage/VellLog.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QSettings>
@@ -210,9 +209,8 @@ int main(int argc, char** argv)
     }
     if (!clipboard) {
         chosen.clipboard = Adapters::Clipboard::x11Selection;
-        clipboard = std::make_unique<QtClipboard>(*QGuiApplication::clipboard());
-        if (QGuiApplication::clipboard()->supportsSelection())
-            primarySelection = std::make_unique<QtClipboard>(*QGuiApplication::clipboard(), QClipboard::Selection);
+        clipboard = std::make_unique<X11Clipboard>();
+        primarySelection = std::make_unique<X11Clipboard>(X11Clipboard::Selection::primary);
     }
     VellLog::app().info(session.logLine());
     VellLog::app().info(chosen.logLine());

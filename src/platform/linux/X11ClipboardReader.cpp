@@ -160,13 +160,3 @@ ClipboardContents X11ClipboardReader::read(const char* selectionName, Limits lim
     }
     return contents;
 }
-
-std::optional<uint32_t> X11ClipboardReader::ownerOf(XcbConnection& x, const char* selectionName)
-{
-    xcb_connection_t* c = x.get();
-    Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, x.atom(selectionName)), nullptr), &std::free);
-    if (!owner || owner->owner == XCB_NONE)
-        return std::nullopt;
-    return owner->owner;
-}

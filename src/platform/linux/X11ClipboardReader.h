@@ -5,8 +5,6 @@
 #include <QStringView>
 
 #include <chrono>
-#include <cstdint>
-#include <optional>
 
 // Reads what another application holds on a selection (CLIPBOARD, PRIMARY) straight
 // from the X server, on a connection of its own, with a deadline for each
@@ -15,10 +13,8 @@
 // pieces (INCR) within the same deadlines. Types are the selection's own
 // target names ("UTF8_STRING", "image/png"), pseudo-targets left out. Blocks
 // its caller, so it is meant for a thread of its own; it must never read a
-// selection that the calling program owns, since that program could not
-// answer while it waits.
-class XcbConnection;
-
+// selection served by the calling thread, which could not answer while it
+// waits.
 class X11ClipboardReader
 {
 public:
@@ -33,9 +29,4 @@ public:
     // Whether a target is a request of the selection protocol (TARGETS,
     // MULTIPLE…) rather than a type of data.
     static bool isPseudoTarget(QStringView target);
-
-    // The window that owns `selectionName` now, as the X server says; none
-    // when nobody does. Qt believes it owns a selection as soon as it has
-    // asked for it, even when the server refused.
-    static std::optional<uint32_t> ownerOf(XcbConnection& x, const char* selectionName);
 };

@@ -81,11 +81,6 @@ std::bitset<256> XcbConnection::keysDown(xcb_query_keymap_cookie_t asked)
     return down;
 }
 
-int32_t XcbConnection::clientPidOf(xcb_window_t window)
-{
-    return askClientPid(window).answer();
-}
-
 XcbConnection::PidQuestion XcbConnection::askClientPid(xcb_window_t window)
 {
     const xcb_query_extension_reply_t* res = xcb_get_extension_data(m_connection, &xcb_res_id);
@@ -134,4 +129,25 @@ xcb_atom_t XcbConnection::atom(const char* name)
         return XCB_ATOM_NONE;
     m_atoms.emplace(name, reply->atom);
     return reply->atom;
+}
+
+std::vector<xcb_atom_t> XcbConnection::atoms(std::span<const std::string_view> names)
+{
+    std::vector<std::optional<xcb_intern_atom_cookie_t>> asked;
+    for (std::string_view name : names)
+        asked.push_back(m_atoms.contains(name)
+                            ? std::nullopt
+                            : std::optional(xcb_intern_atom(m_connection, 0, uint16_t(name.size()), name.data())));
+    std::vector<xcb_atom_t> atoms;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (asked[i]) {
+            std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+                xcb_intern_atom_reply(m_connection, *asked[i], nullptr), &std::free);
+            if (reply)
+                m_atoms.emplace(names[i], reply->atom);
+        }
+        const auto known = m_atoms.find(names[i]);
+        atoms.push_back(known != m_atoms.end() ? known->second : xcb_atom_t(XCB_ATOM_NONE));
+    }
+    return atoms;
 }

@@ -6,8 +6,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 // One connection to the X server named by $DISPLAY. Unlike Xlib, XCB reports
 // a lost connection as state instead of ending the process.
@@ -29,6 +32,8 @@ public:
     // The atom named `name`, made if need be; XCB_ATOM_NONE when the server did
     // not answer. Asked once per connection: an atom never changes.
     xcb_atom_t atom(const char* name);
+    // atom() for each of `names`, in one round trip for those not asked before.
+    std::vector<xcb_atom_t> atoms(std::span<const std::string_view> names);
 
     // The XInput major opcode when XInput 2.2 is there.
     std::optional<uint8_t> xinputOpcode();
@@ -39,10 +44,9 @@ public:
     std::bitset<256> keysDown(xcb_query_keymap_cookie_t asked);
 
     // The process of the local client that made `window`, as the server
-    // knows it; 0 when it cannot tell.
-    int32_t clientPidOf(xcb_window_t window);
-    // clientPidOf asked now and answered later, so that the question shares
-    // a round trip with others. An unanswered question is thrown away.
+    // knows it (0 when it cannot tell), asked now and answered later, so
+    // that the question shares a round trip with others. An unanswered
+    // question is thrown away.
     class PidQuestion
     {
     public:

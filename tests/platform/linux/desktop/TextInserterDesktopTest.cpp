@@ -2,7 +2,7 @@
 #include "WindowManager.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/PostedKeystrokes.h"
-#include "platform/linux/QtClipboard.h"
+#include "platform/linux/X11Clipboard.h"
 #include "platform/linux/X11ClipboardReader.h"
 #include "platform/linux/X11KeystrokePoster.h"
 #include "platform/linux/X11Workspace.h"
@@ -177,8 +177,8 @@ protected:
     }
 
     X11Workspace workspace;
-    QtClipboard clipboard{*QGuiApplication::clipboard()};
-    QtClipboard selection{*QGuiApplication::clipboard(), QClipboard::Selection};
+    X11Clipboard clipboard;
+    X11Clipboard selection{X11Clipboard::Selection::primary};
     AtspiAccessibility accessibility;
     PostedKeystrokes posted;
     X11KeystrokePoster poster{posted};
@@ -455,10 +455,12 @@ TEST_F(TextInserterDesktopTest, XtermGetsTheTextThroughItsOwnPaste)
         },
         10000))
         << "xterm never came to the front";
-    QGuiApplication::clipboard()->setText(QStringLiteral("earlier copy"), QClipboard::Selection);
+    // Another owner, one that answers while this thread waits for its answer.
+    X11Clipboard earlier{X11Clipboard::Selection::primary};
+    ASSERT_TRUE(earlier.setText(QStringLiteral("earlier copy"), Clipboard::Visibility::normal));
 
     EXPECT_EQ(inserter.insert(text, qint32(xterm.processId())), InsertOutcome{});
-    // xterm asks this process for the selection: the event loop must run to answer.
+    // xterm asks this process for the selection; the shell in it ends once it has read it all.
     EXPECT_TRUE(QTest::qWaitFor([&] { return xterm.state() == QProcess::NotRunning; }, 10000))
         << "xterm never read the whole text";
     QFile file(received);
@@ -514,7 +516,7 @@ TEST_F(TextInserterDesktopTest, AClipboardOwnerThatNeverAnswersDelaysThePasteOnl
     xcb_set_selection_owner(c, window, atom->atom, XCB_CURRENT_TIME);
     free(atom);
     xcb_flush(c);
-    // As in a running program, Qt hears of the new owner (and the server's time) first.
+    // As in a running program, the notice of the new owner comes first.
     ASSERT_TRUE(QTest::qWaitFor([&] { return clipboard.changeCount() != before; }, 2000));
 
     QElapsedTimer took;
