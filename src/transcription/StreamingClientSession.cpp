@@ -84,9 +84,12 @@ void StreamingClientSession::finish(const std::optional<TranscriptionError>& err
         return;
     m_finished = true;
     stopReading();
-    if (m_socket)
-        m_socket->close();
+    // The dictation ends first: closing the connection costs a turn of the
+    // network stack, which the last words need on their way to the screen.
+    const QPointer<StreamingClientSession> self(this);
     Q_EMIT finished(error);
+    if (self && m_socket)
+        m_socket->close();
 }
 
 void StreamingClientSession::stopReading()

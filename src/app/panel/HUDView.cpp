@@ -133,8 +133,14 @@ HUDView::HUDView(DictationController& controller, QWidget* parent)
                         &DictationController::isReconnectingChanged, &DictationController::micNoteChanged})
         connect(&controller, signal, this, refreshSoon);
     connect(&controller.notice(), &Notice::changed, this, refreshSoon);
-    connect(&controller, &DictationController::levelChanged, this,
-            [this] { m_levels->setLevel(m_controller.level()); });
+    // A stop drops the level to nothing just before the meter gives way to
+    // the scanning bars: that drop waits for the catch-up, off the way to the paste.
+    connect(&controller, &DictationController::levelChanged, this, [this, refreshSoon] {
+        if (m_controller.level() == 0)
+            refreshSoon();
+        else
+            m_levels->setLevel(m_controller.level());
+    });
     refresh();
 }
 

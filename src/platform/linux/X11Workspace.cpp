@@ -105,7 +105,12 @@ std::future<DesktopState> X11Workspace::askState()
     if (!m_offThread)
         m_offThread = std::make_unique<OffThread>();
     auto answer = std::make_shared<std::promise<DesktopState>>();
-    m_offThread->pool.start([answer, &workspace = m_offThread->workspace] { answer->set_value(workspace.state()); });
+    // The window in front when the dictation began is the best guess of the window in front now.
+    m_offThread->pool.start([answer, &workspace = m_offThread->workspace, lastFront = m_lastFront] {
+        if (lastFront)
+            workspace.m_lastFront = lastFront;
+        answer->set_value(workspace.state());
+    });
     return answer->get_future();
 }
 
@@ -144,6 +149,47 @@ struct X11Workspace::WindowQuestions
     XcbConnection::PidQuestion clientPid;
 };
 
+// Whether the window manager still runs, and what its active window is.
+struct X11Workspace::FrontQuestions
+{
+    FrontQuestions(XcbConnection& x, const Atoms& atoms, xcb_window_t check, xcb_window_t active)
+        : check(check), active(active), checkOnCheck(x.get(), check, atoms.supportingWmCheck, XCB_ATOM_WINDOW),
+          managerPid(x.askClientPid(check)), connection(x.get())
+    {
+        if (active == XCB_NONE)
+            return;
+        attributes = xcb_get_window_attributes(connection, active);
+        window.emplace(x, atoms, active);
+    }
+    FrontQuestions(const FrontQuestions&) = delete;
+    FrontQuestions& operator=(const FrontQuestions&) = delete;
+    ~FrontQuestions()
+    {
+        if (attributes)
+            xcb_discard_reply(connection, attributes->sequence);
+    }
+
+    // Whether the active window is still there.
+    bool exists()
+    {
+        if (!attributes)
+            return false;
+        const ReplyPtr<xcb_get_window_attributes_reply_t> reply(
+            xcb_get_window_attributes_reply(connection, *std::exchange(attributes, std::nullopt), nullptr), &std::free);
+        return reply != nullptr;
+    }
+
+    xcb_window_t check;
+    xcb_window_t active;
+    PropertyQuery checkOnCheck;
+    XcbConnection::PidQuestion managerPid;
+    std::optional<WindowQuestions> window; // none without an active window
+
+private:
+    xcb_connection_t* connection;
+    std::optional<xcb_get_window_attributes_cookie_t> attributes;
+};
+
 // Questions that don't depend on each other go out together: two round trips
 // on the way to every paste, where asking one at a time took ten.
 std::optional<RunningApplication> X11Workspace::frontmostApplication()
@@ -159,36 +205,41 @@ std::optional<RunningApplication> X11Workspace::applicationInFront()
     xcb_connection_t* c = x.get();
     PropertyQuery checkOnRoot(c, x.root(), m_atoms->supportingWmCheck, XCB_ATOM_WINDOW);
     PropertyQuery activeOnRoot(c, x.root(), m_atoms->activeWindow, XCB_ATOM_WINDOW);
+    // Most often the manager and the window in front are still those of the
+    // last question: what tells about them goes out now, in the same round
+    // trip, and is thrown away if they changed.
+    std::optional<FrontQuestions> about;
+    if (m_lastFront)
+        about.emplace(x, *m_atoms, m_lastFront->check, m_lastFront->active);
     const std::optional<uint32_t> check = checkOnRoot.cardinal();
     const std::optional<uint32_t> active = activeOnRoot.cardinal();
-    if (!check || *check == XCB_NONE)
+    if (!check || *check == XCB_NONE) {
+        m_lastFront.reset();
         return applicationWithFocus(0);
+    }
+    m_lastFront = Front{*check, active.value_or(XCB_NONE)};
+    if (!about || about->check != m_lastFront->check || about->active != m_lastFront->active) {
+        about.reset(); // its answers first, or they would hold up the new ones
+        about.emplace(x, *m_atoms, m_lastFront->check, m_lastFront->active);
+    }
 
     // The check window is the manager's own: it points to itself while the
     // manager lives and is gone once it has exited, leaving the root's
     // properties stale.
-    PropertyQuery checkOnCheck(c, *check, m_atoms->supportingWmCheck, XCB_ATOM_WINDOW);
-    XcbConnection::PidQuestion managerPid = x.askClientPid(*check);
+    const bool managerRuns = about->checkOnCheck.cardinal() == check;
+    const qint32 manager = about->managerPid.answer();
     if (!active || *active == XCB_NONE) {
-        const bool managerRuns = checkOnCheck.cardinal() == check;
-        const qint32 manager = managerPid.answer();
         if (managerRuns && active)
             return std::nullopt;
         return applicationWithFocus(manager);
     }
-    // The manager may leave the property naming a window that is gone; its
-    // input focus is then on a window of its own.
-    const xcb_get_window_attributes_cookie_t attributes = xcb_get_window_attributes(c, *active);
-    WindowQuestions about(x, *m_atoms, *active);
-    const bool managerRuns = checkOnCheck.cardinal() == check;
-    const qint32 manager = managerPid.answer();
-    const ReplyPtr<xcb_get_window_attributes_reply_t> exists(xcb_get_window_attributes_reply(c, attributes, nullptr),
-                                                             &std::free);
     if (!managerRuns)
         return applicationWithFocus(manager);
-    if (!exists)
+    // The manager may leave the property naming a window that is gone; its
+    // input focus is then on a window of its own.
+    if (!about->exists())
         return std::nullopt;
-    return applicationOf(about, manager);
+    return applicationOf(*about->window, manager);
 }
 
 std::optional<RunningApplication> X11Workspace::applicationWithFocus(qint32 managerPid)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class XcbConnection;
 
@@ -33,6 +34,7 @@ public:
 private:
     struct Atoms;
     struct WindowQuestions;
+    struct FrontQuestions;
     struct OffThread;
     class GrabProbe;
 
@@ -48,5 +50,12 @@ private:
     std::unique_ptr<XcbConnection> m_connection;
     std::unique_ptr<Atoms> m_atoms;
     uint32_t m_probeWindow = 0;
+    // The window manager's check window and its active window, as last asked.
+    struct Front
+    {
+        uint32_t check = 0;
+        uint32_t active = 0;
+    };
+    std::optional<Front> m_lastFront;
     std::unique_ptr<OffThread> m_offThread;
 };
