@@ -26,7 +26,7 @@ std::array<qreal, 5> LevelBars::heights(float level)
     const qreal scale = qMin(3.0 * qMax(level, 0.0f), 1.0);
     std::array<qreal, 5> result{};
     for (size_t i = 0; i < result.size(); ++i)
-        result[i] = 4 + (kMaximumHeight - 4) * kWeights[i] * scale;
+        result[i] = kSmallestHeight + (kMaximumHeight - kSmallestHeight) * kWeights[i] * scale;
     return result;
 }
 
@@ -74,14 +74,39 @@ void LevelBars::paintEvent(QPaintEvent*)
 {
     m_painted = m_shown;
     QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Window));
+    const QColor background = palette().color(QPalette::Window);
+    painter.fillRect(rect(), background);
+    // Bars start a whole number of pixels apart; a centred meter may start half way into one.
+    const qreal left = (width() - sizeHint().width()) / 2.0;
+    const qreal whole = std::floor(left);
+    const BarLook look{devicePixelRatioF(), height(), left - whole, background.rgba(),
+                       palette().color(QPalette::WindowText).rgba()};
+    for (size_t i = 0; i < m_shown.size(); ++i)
+        painter.drawImage(QPointF(whole + qreal(i) * (kBarWidth + kGap), 0), barColumn(m_shown[i], look));
+}
+
+const QImage& LevelBars::barColumn(qreal height, const BarLook& look)
+{
+    if (look != m_barLook) {
+        m_barLook = look;
+        m_barColumns.clear();
+    }
+    const qsizetype step =
+        qMax(qsizetype(0), qsizetype(std::lround((height - kSmallestHeight) / kSmallestVisibleChange)));
+    if (step >= m_barColumns.size())
+        m_barColumns.resize(step + 1);
+    QImage& column = m_barColumns[step];
+    if (!column.isNull())
+        return column;
+    const qreal h = kSmallestHeight + qreal(step) * kSmallestVisibleChange;
+    const QSizeF size(kBarWidth + 1, look.height);
+    column = QImage((size * look.pixelRatio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    column.setDevicePixelRatio(look.pixelRatio);
+    column.fill(QColor::fromRgba(look.background));
+    QPainter painter(&column);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(palette().color(QPalette::WindowText));
-    const qreal left = (width() - sizeHint().width()) / 2.0;
-    for (size_t i = 0; i < m_shown.size(); ++i) {
-        const qreal h = m_shown[i];
-        painter.drawRoundedRect(QRectF(left + i * (kBarWidth + kGap), (height() - h) / 2.0, kBarWidth, h),
-                                kBarWidth / 2.0, kBarWidth / 2.0);
-    }
+    painter.setBrush(QColor::fromRgba(look.bar));
+    painter.drawRoundedRect(QRectF(look.left, (look.height - h) / 2.0, kBarWidth, h), kBarWidth / 2.0, kBarWidth / 2.0);
+    return column;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QImage>
+#include <QList>
 #include <QTimer>
 #include <QWidget>
 
@@ -19,6 +21,7 @@ class LevelBars : public QWidget
 public:
     static constexpr int kBarWidth = 3;
     static constexpr int kGap = 2;
+    static constexpr int kSmallestHeight = 4;
     static constexpr int kMaximumHeight = 18;
     static constexpr qreal kSmallestVisibleChange = 0.25; // pixels
     static constexpr std::chrono::milliseconds kFrameInterval{65};
@@ -40,7 +43,20 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The look every cached bar was drawn with; another one empties the cache.
+    struct BarLook
+    {
+        qreal pixelRatio = 0;
+        int height = 0;
+        qreal left = 0; // where a bar starts within its column
+        QRgb background = 0;
+        QRgb bar = 0;
+        bool operator==(const BarLook&) const = default;
+    };
+
     void step();
+    // A column of the meter's height holding one bar `height` pixels tall.
+    const QImage& barColumn(qreal height, const BarLook& look);
 
     float m_level = 0;
     std::array<qreal, 5> m_from{};
@@ -48,4 +64,8 @@ private:
     std::array<qreal, 5> m_painted{};
     QElapsedTimer m_sinceLevel;
     QTimer m_frames;
+    // Antialiased rounded bars cost more to draw than the rest of a repaint,
+    // and their heights are a quarter pixel apart: each is drawn once.
+    BarLook m_barLook;
+    QList<QImage> m_barColumns; // by height in quarter pixels above the smallest
 };

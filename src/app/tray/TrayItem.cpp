@@ -25,7 +25,7 @@ constexpr qint64 kReopenGuardMs = 300;
 // the release and the paste, nor delays the answer to the target's clipboard
 // request; opening it brings the rows up to date at once.
 constexpr std::chrono::milliseconds kHiddenRowsDelay{300};
-constexpr std::chrono::milliseconds kLevelStepInterval{125};
+constexpr std::chrono::milliseconds kLevelStepInterval{250};
 constexpr std::chrono::milliseconds kCatchUp{16};
 
 } // namespace

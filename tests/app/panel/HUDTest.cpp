@@ -120,6 +120,46 @@ TEST(HUDMeterTest, ShownBarsEaseToANewLevel)
     ASSERT_TRUE(QTest::qWaitFor([&] { return bars.shownHeights() == LevelBars::heights(0); }, 1000));
 }
 
+// Rows of the middle of bar `index` in `image` drawn mostly in `colour`: a
+// bar's height but for the antialiased pixel at each rounded end.
+int barRows(const QImage& image, int index, QColor colour)
+{
+    const qreal left = (image.width() - LevelBars(nullptr).sizeHint().width()) / 2.0;
+    const int x = int(left + index * (LevelBars::kBarWidth + LevelBars::kGap) + LevelBars::kBarWidth / 2.0);
+    int rows = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const QColor pixel = image.pixelColor(x, y);
+        rows += qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) +
+                    qAbs(pixel.blue() - colour.blue()) <
+                60;
+    }
+    return rows;
+}
+
+TEST(HUDMeterTest, BarsAreDrawnAtTheirHeightsInThePalettesColours)
+{
+    LevelBars bars;
+    bars.resize(bars.sizeHint() + QSize(7, 0)); // centred half way into a pixel
+    bars.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bars));
+    bars.setLevel(0.5f);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bars.shownHeights() == LevelBars::heights(0.5f); }, 1000));
+    const QColor ink = bars.palette().color(QPalette::WindowText);
+    QImage image = bars.grab().toImage();
+    image.setDevicePixelRatio(1);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NEAR(barRows(image, i, ink), LevelBars::heights(0.5f)[size_t(i)] - 2, 1) << "bar " << i;
+
+    // Drawn once and kept, but not past a change of colour.
+    QPalette red = bars.palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    bars.setPalette(red);
+    image = bars.grab().toImage();
+    EXPECT_EQ(barRows(image, 2, ink), 0);
+    EXPECT_NEAR(barRows(image, 2, Qt::red), 18 - 2, 1);
+    EXPECT_NEAR(barRows(image, 0, Qt::red), LevelBars::heights(0.5f)[0] - 2, 1);
+}
+
 // ---- The panel window ---------------------------------------------------------
 
 TEST(HUDPlacementTest, CentredAboveTheBottomOfTheFreeArea)
