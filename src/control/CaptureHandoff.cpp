@@ -6,8 +6,9 @@
 #include <cmath>
 #include <utility>
 
-CaptureHandoff::CaptureHandoff(std::shared_ptr<AudioStream> audio, std::function<void(float)> postLevel)
-    : m_audio(std::move(audio)), m_postLevel(std::move(postLevel))
+CaptureHandoff::CaptureHandoff(std::shared_ptr<AudioStream> audio, std::function<void(float)> showLevel,
+                               std::function<void()> wake)
+    : m_audio(std::move(audio)), m_showLevel(std::move(showLevel)), m_wake(std::move(wake))
 {}
 
 void CaptureHandoff::addLevel(float level)
@@ -18,32 +19,54 @@ void CaptureHandoff::addLevel(float level)
 
 void CaptureHandoff::add(const QByteArray& block)
 {
-    // Pushed under the lock, so a frame and the rest flush() sends can't cross.
-    std::lock_guard lock(m_mutex);
-    if (m_frame.isEmpty())
-        m_frame.reserve(kFrameBytes);
-    m_frame += block;
-    m_sinceLevel += block.size();
-    const bool frameDone = m_frame.size() >= kFrameBytes;
-    if (frameDone || m_sinceLevel >= kLevelBytes)
-        postLevel();
-    if (frameDone)
-        m_audio->push(std::exchange(m_frame, {}));
+    bool wake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        const bool waiting = m_level || !m_frames.isEmpty();
+        if (m_frame.isEmpty())
+            m_frame.reserve(kFrameBytes);
+        m_frame += block;
+        m_sinceLevel += block.size();
+        const bool frameDone = m_frame.size() >= kFrameBytes;
+        if (frameDone || m_sinceLevel >= kLevelBytes)
+            takeLevel();
+        if (frameDone)
+            m_frames.append(std::exchange(m_frame, {}));
+        wake = !waiting && (m_level || !m_frames.isEmpty());
+    }
+    if (wake)
+        m_wake();
 }
 
-void CaptureHandoff::postLevel()
+void CaptureHandoff::takeLevel()
 {
     m_sinceLevel = 0;
     const float loudest = std::exchange(m_loudest, 0.0f);
     // Silence, or a steady hum, would wake the main thread for nothing.
-    if (std::abs(loudest - m_levelPosted) < kLevelResolution)
+    if (std::abs(loudest - m_levelTaken) < kLevelResolution)
         return;
-    m_levelPosted = loudest;
-    m_postLevel(loudest);
+    m_levelTaken = loudest;
+    m_level = loudest;
+}
+
+void CaptureHandoff::deliver()
+{
+    std::optional<float> level;
+    QList<QByteArray> frames;
+    {
+        std::lock_guard lock(m_mutex);
+        level = std::exchange(m_level, std::nullopt);
+        frames = std::exchange(m_frames, {});
+    }
+    if (level)
+        m_showLevel(*level);
+    for (QByteArray& frame : frames)
+        m_audio->push(std::move(frame));
 }
 
 void CaptureHandoff::flush()
 {
+    deliver();
     std::lock_guard lock(m_mutex);
     if (!m_frame.isEmpty())
         m_audio->push(std::exchange(m_frame, {}));

@@ -361,10 +361,18 @@ bool DictationController::start()
         m_platform.keystrokes.requestAccess();
 
     auto audio = std::make_shared<AudioStream>();
-    auto handoff = std::make_shared<CaptureHandoff>(audio, [this](float level) {
-        QMetaObject::invokeMethod(
-            this, [this, level] { setLevel(level); }, Qt::QueuedConnection);
-    });
+    auto handoff = std::make_shared<CaptureHandoff>(
+        audio, [this](float level) { setLevel(level); },
+        [this] {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    // Once the audio ended, what still waited is no longer shown.
+                    if (m_handoff)
+                        m_handoff->deliver();
+                },
+                Qt::QueuedConnection);
+        });
     m_capture.setSink([handoff](QByteArray chunk) { handoff->add(chunk); });
     m_capture.setLevel([handoff](float level) { handoff->addLevel(level); });
 
