@@ -161,8 +161,11 @@ int main(int argc, char** argv)
         if (poster->isAvailable())
             keystrokes = std::move(poster);
     }
+    X11KeystrokePoster* x11Keystrokes = nullptr;
     if (!keystrokes) {
-        keystrokes = std::make_unique<X11KeystrokePoster>(postedKeystrokes);
+        auto poster = std::make_unique<X11KeystrokePoster>(postedKeystrokes);
+        x11Keystrokes = poster.get();
+        keystrokes = std::move(poster);
         chosen.keystrokes = Adapters::Keystrokes::xtest;
     }
 
@@ -209,7 +212,12 @@ int main(int argc, char** argv)
     }
     if (!clipboard) {
         chosen.clipboard = Adapters::Clipboard::x11Selection;
-        clipboard = std::make_unique<X11Clipboard>();
+        auto x11Clipboard = std::make_unique<X11Clipboard>();
+        // The paste keys follow the clipboard's taking on its own connection,
+        // with no round trip between them.
+        if (x11Keystrokes)
+            x11Keystrokes->sendPasteKeysOn(x11Clipboard->connectionForKeys());
+        clipboard = std::move(x11Clipboard);
         primarySelection = std::make_unique<X11Clipboard>(X11Clipboard::Selection::primary);
     }
     VellLog::app().info(session.logLine());

@@ -155,6 +155,11 @@ void X11Clipboard::onNotice(const X11SelectionOwner::Notice& notice)
         prefetch(); // what was read is out of date
 }
 
+std::shared_ptr<XcbConnection> X11Clipboard::connectionForKeys()
+{
+    return m_owner ? m_owner->connectionForKeys() : nullptr;
+}
+
 bool X11Clipboard::owns() const
 {
     return m_owner && m_owner->owns();

@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+class XcbConnection;
+
 #include <future>
 #include <memory>
 #include <optional>
@@ -39,6 +41,11 @@ public:
     bool restore(const ClipboardContents& contents) override;
     bool setText(const QString& text, Visibility visibility) override;
     quint64 changeCount() const override { return m_changeCount; }
+
+    // The connection to send the paste keys on, so that setting the
+    // clipboard need not wait for the server's answer; none without an X
+    // server. See X11SelectionOwner::connectionForKeys().
+    std::shared_ptr<XcbConnection> connectionForKeys();
 
 private:
     struct Prefetch

@@ -57,14 +57,14 @@ const Keymap& X11KeystrokePoster::keymap()
     return *m_keymap;
 }
 
-void X11KeystrokePoster::post(uint8_t x11KeyCode, bool down)
+void X11KeystrokePoster::post(xcb_connection_t* connection, uint8_t x11KeyCode, bool down)
 {
     m_posted.add(x11KeyCode, down);
-    xcb_test_fake_input(m_connection->get(), down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, x11KeyCode, XCB_CURRENT_TIME,
-                        XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(connection, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, x11KeyCode, XCB_CURRENT_TIME, XCB_NONE, 0,
+                        0, 0);
 }
 
-void X11KeystrokePoster::releaseHeldModifiers(const std::vector<uint8_t>& modifierKeys)
+void X11KeystrokePoster::releaseHeldModifiers(xcb_connection_t* connection, const std::vector<uint8_t>& modifierKeys)
 {
     // A modifier the user still holds would turn Ctrl+V into Ctrl+Alt+V. The
     // server accepts this release even for a key held on another keyboard
@@ -72,7 +72,7 @@ void X11KeystrokePoster::releaseHeldModifiers(const std::vector<uint8_t>& modifi
     const std::bitset<256> down = keysDown();
     for (uint8_t key : modifierKeys)
         if (down.test(key))
-            post(key, false);
+            post(connection, key, false);
 }
 
 void X11KeystrokePoster::preparePaste()
@@ -102,12 +102,12 @@ bool X11KeystrokePoster::postChord(ModifierKeys modifiers, quint16 keyCode)
     if (!key || !connectIfNeeded())
         return false;
 
-    releaseHeldModifiers(keymap().modifierKeys);
+    releaseHeldModifiers(m_connection->get(), keymap().modifierKeys);
     std::vector<uint8_t> held;
     for (const ModifierKindInfo& kind : kModifierKinds)
         if (modifiers.intersects(kind.mask))
             held.push_back(X11KeyCodes::leftKeyOf(kind.kind));
-    tap(held, *key);
+    tap(m_connection->get(), held, *key);
     xcb_flush(m_connection->get());
     return !m_connection->hasError();
 }
@@ -122,20 +122,31 @@ bool X11KeystrokePoster::paste(PasteKeys keys)
     // AZERTY, Dvorak and friends put V elsewhere; fall back to the ANSI V position.
     const uint8_t v = keymap.keyFor(kKeysymLowerV, kKeysymUpperV).value_or(*X11KeyCodes::fromModel(9));
 
-    releaseHeldModifiers(keymap.modifierKeys);
+    XcbConnection& sender = m_pasteConnection && !m_pasteConnection->hasError() ? *m_pasteConnection : *m_connection;
+    releaseHeldModifiers(sender.get(), keymap.modifierKeys);
     switch (keys) {
     case PasteKeys::ctrlV:
-        tap({control}, v);
+        tap(sender.get(), {control}, v);
         break;
     case PasteKeys::ctrlShiftV:
-        tap({control, shift}, v);
+        tap(sender.get(), {control, shift}, v);
         break;
     case PasteKeys::shiftInsert:
-        tap({shift}, keymap.keyFor(kKeysymInsert).value_or(kInsertKeyCode));
+        tap(sender.get(), {shift}, keymap.keyFor(kKeysymInsert).value_or(kInsertKeyCode));
         break;
     }
-    xcb_flush(m_connection->get());
-    return !m_connection->hasError();
+    xcb_flush(sender.get());
+    return !sender.hasError();
+}
+
+void X11KeystrokePoster::sendPasteKeysOn(std::shared_ptr<XcbConnection> connection)
+{
+    // XTest must be asked for on each connection that uses it.
+    if (connection && !connection->hasXTest()) {
+        VellLog::insert().error(QStringLiteral("the clipboard's X connection lacks XTest; paste keys go separately"));
+        connection.reset();
+    }
+    m_pasteConnection = std::move(connection);
 }
 
 bool X11KeystrokePoster::postBlankKey()
@@ -146,18 +157,18 @@ bool X11KeystrokePoster::postBlankKey()
     const std::optional<uint8_t> blank = Keymap::read(m_connection->get()).highestBlankKey();
     if (!blank)
         return false;
-    post(*blank, true);
-    post(*blank, false);
+    post(m_connection->get(), *blank, true);
+    post(m_connection->get(), *blank, false);
     xcb_flush(m_connection->get());
     return !m_connection->hasError();
 }
 
-void X11KeystrokePoster::tap(const std::vector<uint8_t>& modifierKeys, uint8_t key)
+void X11KeystrokePoster::tap(xcb_connection_t* connection, const std::vector<uint8_t>& modifierKeys, uint8_t key)
 {
     for (uint8_t code : modifierKeys)
-        post(code, true);
-    post(key, true);
-    post(key, false);
+        post(connection, code, true);
+    post(connection, key, true);
+    post(connection, key, false);
     for (auto it = modifierKeys.rbegin(); it != modifierKeys.rend(); ++it)
-        post(*it, false);
+        post(connection, *it, false);
 }

@@ -32,18 +32,23 @@ public:
     void preparePaste() override;
     bool postBlankKey() override;
 
+    // Sends the paste keys on `connection`, the one that took the clipboard
+    // for them, so that the server sees the two in order.
+    void sendPasteKeysOn(std::shared_ptr<XcbConnection> connection);
+
 private:
     bool connectIfNeeded();
     const Keymap& keymap();
-    void post(uint8_t x11KeyCode, bool down);
-    void releaseHeldModifiers(const std::vector<uint8_t>& modifierKeys);
+    void post(xcb_connection_t* connection, uint8_t x11KeyCode, bool down);
+    void releaseHeldModifiers(xcb_connection_t* connection, const std::vector<uint8_t>& modifierKeys);
     // The keys down now, or as preparePaste() asked them a moment ago.
     std::bitset<256> keysDown();
     // Presses `modifierKeys` in order, taps `key`, releases them in reverse.
-    void tap(const std::vector<uint8_t>& modifierKeys, uint8_t key);
+    void tap(xcb_connection_t* connection, const std::vector<uint8_t>& modifierKeys, uint8_t key);
 
     PostedKeystrokes& m_posted;
     std::unique_ptr<XcbConnection> m_connection;
+    std::shared_ptr<XcbConnection> m_pasteConnection; // none: m_connection
     std::optional<Keymap> m_keymap;
     struct KeysAsked
     {

@@ -51,7 +51,7 @@ std::unique_ptr<X11SelectionOwner> X11SelectionOwner::open(const char* selection
         new X11SelectionOwner(std::move(x), selectionName, timings, std::move(onNotice)));
 }
 
-X11SelectionOwner::X11SelectionOwner(std::unique_ptr<XcbConnection> x, const char* selectionName, Timings timings,
+X11SelectionOwner::X11SelectionOwner(std::shared_ptr<XcbConnection> x, const char* selectionName, Timings timings,
                                      NoticeHandler onNotice)
     : m_x(std::move(x)), m_timings(timings), m_onNotice(std::move(onNotice))
 {
@@ -100,6 +100,10 @@ bool X11SelectionOwner::take(std::shared_ptr<const X11SelectionTargets> targets)
         m_ownSequence = sequence;
         m_owned = true;
     }
+    if (m_keysFollow) {
+        xcb_flush(c);
+        return !m_x->hasError();
+    }
     if (ownerOf(m_atoms.selection) == m_window)
         return true;
     const std::lock_guard lock(m_mutex);
@@ -125,6 +129,12 @@ bool X11SelectionOwner::isOwnOrEarlier(const Notice& notice) const
     // Sequence numbers wrap around. The notice of a release carries the release's own number.
     const auto age = int32_t(notice.sequence - m_ownSequence);
     return age < 0 || (age == 0 && notice.owner == XCB_NONE);
+}
+
+std::shared_ptr<XcbConnection> X11SelectionOwner::connectionForKeys()
+{
+    m_keysFollow = true;
+    return m_x;
 }
 
 xcb_window_t X11SelectionOwner::ownerOf(xcb_atom_t selection) const

@@ -50,7 +50,8 @@ public:
     // The atoms of `names`, in one round trip for those not asked before.
     std::vector<xcb_atom_t> atoms(std::span<const std::string_view> names);
 
-    // Offers `targets` and takes the selection; true when the server says it is ours now.
+    // Offers `targets` and takes the selection; true when the server says it
+    // is ours now, or, once the keys follow, as soon as the request is out.
     bool take(std::shared_ptr<const X11SelectionTargets> targets);
     // Leaves the selection to nobody.
     void release();
@@ -58,6 +59,12 @@ public:
     bool owns() const { return m_owned; }
     // Whether `notice` reports this program's last take() or release(), or a change before it.
     bool isOwnOrEarlier(const Notice& notice) const;
+
+    // The connection for the keys that paste what was taken. The server
+    // handles one client's requests in order, so from then on take() waits
+    // for no answer: the keys, sent later, find the selection taken. With
+    // XCB_CURRENT_TIME the server never refuses the taking itself.
+    std::shared_ptr<XcbConnection> connectionForKeys();
 
 private:
     struct Atoms
@@ -69,7 +76,7 @@ private:
         X11SelectionServer::Atoms served;
     };
 
-    X11SelectionOwner(std::unique_ptr<XcbConnection> x, const char* selectionName, Timings timings,
+    X11SelectionOwner(std::shared_ptr<XcbConnection> x, const char* selectionName, Timings timings,
                       NoticeHandler onNotice);
 
     void run(std::string threadName);
@@ -83,7 +90,8 @@ private:
     void handOver();
     void stop();
 
-    std::unique_ptr<XcbConnection> m_x;
+    std::shared_ptr<XcbConnection> m_x;
+    bool m_keysFollow = false; // main thread only
     xcb_window_t m_window = XCB_NONE;
     Atoms m_atoms;
     uint8_t m_xfixesEvent = 0; // 0 without XFixes: then changes by others go unnoticed

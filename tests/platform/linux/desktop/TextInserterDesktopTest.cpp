@@ -115,6 +115,8 @@ protected:
     {
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "run under tests/support/with-desktop";
         ASSERT_TRUE(WindowManager::isRunning());
+        // As in Vell: the keys follow the clipboard's taking with no answer awaited between.
+        poster.sendPasteKeysOn(clipboard.connectionForKeys());
     }
 
     // Waits until the field's window is the frontmost application.
