@@ -1,3 +1,4 @@
+#include "NoiseImage.h"
 #include "TextFieldProcess.h"
 #include "WindowManager.h"
 #include "platform/linux/AtspiAccessibility.h"
@@ -476,15 +477,8 @@ TEST_F(TextInserterDesktopTest, TheReaderTakesTextAndALargeImageFromAnotherProgr
 {
     TextFieldProcess owner;
     ASSERT_TRUE(isInFront(owner));
-    // Noise does not compress: the image comes over in pieces.
-    QImage noise(800, 800, QImage::Format_RGB32);
-    for (int y = 0; y < noise.height(); ++y)
-        for (int x = 0; x < noise.width(); ++x)
-            noise.setPixel(x, y, QRandomGenerator::global()->generate());
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    noise.save(&buffer, "PNG");
+    const QByteArray png = noisePng(800);
+    const QImage noise = QImage::fromData(png, "PNG").convertToFormat(QImage::Format_RGB32);
     owner.copy(QStringLiteral("copied text"), png);
     ASSERT_TRUE(
         clipboardBecomes(owner, [](const QJsonObject& seen) { return seen.value(u"imageWidth").toInt() == 800; }));

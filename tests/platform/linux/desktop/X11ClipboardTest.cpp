@@ -1,15 +1,13 @@
 #include "platform/linux/X11Clipboard.h"
 
+#include "NoiseImage.h"
 #include "TextFieldProcess.h"
 #include "platform/linux/X11ClipboardReader.h"
 #include "platform/linux/XcbConnection.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QImage>
 #include <QJsonArray>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -24,20 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Event = std::unique_ptr<xcb_generic_event_t, decltype(&std::free)>;
-
-// Noise does not compress: far more than one piece of a transfer.
-QByteArray noisePng()
-{
-    QImage noise(800, 800, QImage::Format_RGB32);
-    for (int y = 0; y < noise.height(); ++y)
-        for (int x = 0; x < noise.width(); ++x)
-            noise.setPixel(x, y, QRandomGenerator::global()->generate());
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    noise.save(&buffer, "PNG");
-    return png;
-}
 
 // What xclip reads; none when it fails. This thread blocks meanwhile, so the owner's thread answers.
 std::optional<QByteArray> xclipReads(const QString& target)
@@ -180,7 +164,7 @@ TEST_F(X11ClipboardTest, TextIsServedUnderEveryNameItGoesBy)
 
 TEST_F(X11ClipboardTest, RestoredContentsComeBackWholeAlsoToSeveralReadersAtOnce)
 {
-    const QByteArray png = noisePng();
+    const QByteArray png = noisePng(800);
     ASSERT_TRUE(clipboard->restore({{u"UTF8_STRING"_qs, "earlier"}, {u"image/png"_qs, png}}));
     // Qt programs look for text under its MIME name.
     EXPECT_EQ(xclipReads(u"text/plain"_qs), QByteArray("earlier"));
@@ -201,7 +185,7 @@ TEST_F(X11ClipboardTest, ARequestorThatStopsTakingPiecesHoldsUpNobody)
 {
     clipboard = std::make_unique<X11Clipboard>(X11Clipboard::Selection::clipboard,
                                                X11Clipboard::Timings{.stalledTransfer = 1s});
-    const QByteArray png = noisePng();
+    const QByteArray png = noisePng(800);
     ASSERT_TRUE(clipboard->restore({{u"UTF8_STRING"_qs, "small"}, {u"image/png"_qs, png}}));
 
     RawClient stalled;
@@ -322,7 +306,7 @@ private:
 
 TEST_F(X11ClipboardTest, AtExitAClipboardManagerTakesTheContentsOverWithinADeadline)
 {
-    const QByteArray png = noisePng();
+    const QByteArray png = noisePng(800);
     clipboard =
         std::make_unique<X11Clipboard>(X11Clipboard::Selection::clipboard, X11Clipboard::Timings{.handOver = 5s});
     ASSERT_TRUE(clipboard->restore({{u"UTF8_STRING"_qs, "keep me"}, {u"image/png"_qs, png}}));
