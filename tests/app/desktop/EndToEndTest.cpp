@@ -120,11 +120,11 @@ TEST(EndToEndTest, DictationWithTheTrayAndThePanelLandsInTheFocusedField)
     ASSERT_TRUE(vell.process.waitForStarted());
     ASSERT_TRUE(QTest::qWaitFor([&] { return trayHoldsVell(*trayId); }, 10000)) << "no icon in the tray";
     ASSERT_TRUE(QTest::qWaitFor([&] { return debugLog().contains(u"hotkey: Event tap installed"); }, 10000));
-    const QRect trayArea = geometryOf(*trayId);
     QImage trayShot;
     const bool iconDrawn = QTest::qWaitFor(
         [&] {
-            trayShot = Screenshots::grab(trayArea);
+            // Asked each time: the tray widens to take the icon a moment after it holds it.
+            trayShot = Screenshots::grab(geometryOf(*trayId));
             return Screenshots::shareLike(trayShot, qRgb(0x30, 0x30, 0x30)) > 0.3 &&
                    Screenshots::shareLight(trayShot) > 0.05;
         },
