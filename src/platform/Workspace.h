@@ -33,7 +33,7 @@ struct DesktopState
 };
 
 // What is in front on the desktop. Main thread only; every call answers at
-// once from the display server and keeps nothing between calls.
+// once from the display server, as the desktop is now.
 class Workspace
 {
 public:

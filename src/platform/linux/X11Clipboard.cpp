@@ -4,14 +4,16 @@
 #include "storage/VellLog.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 namespace {
 
-// The names text goes by; asked once, so that pasting costs one round trip.
-constexpr std::string_view kTextTypes[] = {"UTF8_STRING", "text/plain;charset=utf-8",  "text/plain", "STRING",
-                                           "TEXT",        X11Clipboard::kConcealedType};
+// The names text goes by. STRING holds Latin-1, the others UTF-8.
+constexpr std::string_view kTextTypes[] = {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING", "TEXT"};
 
 // ICCCM's STRING is Latin-1; what it cannot hold becomes a question mark.
 QByteArray latin1(const QString& text)
@@ -42,7 +44,10 @@ X11Clipboard::X11Clipboard(Selection selection, Timings timings, QObject* parent
         VellLog::insert().error(QStringLiteral("no X server; %1 can't be set").arg(QLatin1String(selectionName())));
         return;
     }
-    m_owner->atoms(kTextTypes);
+    // Asked once, so that setting text costs no round trip for its names.
+    std::vector<std::string_view> names(std::begin(kTextTypes), std::end(kTextTypes));
+    names.push_back(kConcealedType);
+    m_owner->atoms(names);
 }
 
 X11Clipboard::~X11Clipboard()
@@ -76,11 +81,9 @@ ClipboardContents X11Clipboard::snapshot()
 bool X11Clipboard::setText(const QString& text, Visibility visibility)
 {
     const QByteArray utf8 = text.toUtf8();
-    ClipboardContents contents{{QStringLiteral("UTF8_STRING"), utf8},
-                               {QStringLiteral("text/plain;charset=utf-8"), utf8},
-                               {QStringLiteral("text/plain"), utf8},
-                               {QStringLiteral("STRING"), latin1(text)},
-                               {QStringLiteral("TEXT"), utf8}};
+    ClipboardContents contents;
+    for (const std::string_view type : kTextTypes)
+        contents.append({QString::fromLatin1(type), type == "STRING" ? latin1(text) : utf8});
     if (visibility == Visibility::concealed)
         contents.append({QString::fromLatin1(kConcealedType), QByteArray(kConcealedValue)});
     return offer(contents);

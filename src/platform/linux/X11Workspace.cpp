@@ -122,11 +122,18 @@ bool X11Workspace::connectIfNeeded()
     if (!m_connection)
         return false;
     xcb_connection_t* c = m_connection->get();
-    m_atoms = std::make_unique<Atoms>(
-        Atoms{m_connection->atom("_NET_SUPPORTING_WM_CHECK"), m_connection->atom("_NET_ACTIVE_WINDOW"),
-              m_connection->atom("_NET_WM_PID"), m_connection->atom("_NET_WM_NAME"), m_connection->atom("UTF8_STRING"),
-              m_connection->atom("_NET_WM_WINDOW_TYPE"), m_connection->atom("_NET_WM_WINDOW_TYPE_DESKTOP"),
-              m_connection->atom("_NET_WM_WINDOW_TYPE_DOCK")});
+    // In one round trip: the workspace asking ahead connects on the way to the first paste.
+    const std::string_view names[] = {"_NET_SUPPORTING_WM_CHECK",
+                                      "_NET_ACTIVE_WINDOW",
+                                      "_NET_WM_PID",
+                                      "_NET_WM_NAME",
+                                      "UTF8_STRING",
+                                      "_NET_WM_WINDOW_TYPE",
+                                      "_NET_WM_WINDOW_TYPE_DESKTOP",
+                                      "_NET_WM_WINDOW_TYPE_DOCK"};
+    const std::vector<xcb_atom_t> atoms = m_connection->atoms(names);
+    m_atoms =
+        std::make_unique<Atoms>(Atoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]});
     m_probeWindow = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, m_probeWindow, m_connection->root(), -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
@@ -218,10 +225,9 @@ std::optional<RunningApplication> X11Workspace::applicationInFront()
         return applicationWithFocus(0);
     }
     m_lastFront = Front{*check, active.value_or(XCB_NONE)};
-    if (!about || about->check != m_lastFront->check || about->active != m_lastFront->active) {
-        about.reset(); // its answers first, or they would hold up the new ones
+    // A wrong guess throws its answers away before the new questions go out.
+    if (!about || about->check != m_lastFront->check || about->active != m_lastFront->active)
         about.emplace(x, *m_atoms, m_lastFront->check, m_lastFront->active);
-    }
 
     // The check window is the manager's own: it points to itself while the
     // manager lives and is gone once it has exited, leaving the root's
