@@ -431,6 +431,7 @@ void DictationController::onCaptureStarted(const QUuid& sessionID, std::optional
     if (!error) {
         if (m_state == State::starting) {
             setState(State::listening);
+            prepareCheckpoint();
             m_sounds.play(Sounds::Cue::start, m_settings.interactionSounds());
             if (m_target)
                 m_caretTimer.start(0);
@@ -463,6 +464,7 @@ void DictationController::handleTranscript(const TranscriptEvent& event)
         if (m_settings.historyRetention() == HistoryRetention::never)
             return;
         m_checkpoint.save(entryFor(m_committed, m_listeningSince.value_or(QDateTime::currentDateTimeUtc())));
+        prepareCheckpoint();
         return;
     }
     case TranscriptEvent::Kind::language:
@@ -480,6 +482,14 @@ void DictationController::handleTranscript(const TranscriptEvent& event)
         setReconnecting(true);
         return;
     }
+}
+
+// Made while the user talks: once the audio has ended, the last save is on
+// the way to the paste.
+void DictationController::prepareCheckpoint()
+{
+    if (m_state == State::listening && m_settings.historyRetention() != HistoryRetention::never)
+        m_checkpoint.prepare();
 }
 
 void DictationController::onTranscriptionFinished(const std::optional<TranscriptionError>& error)
@@ -503,12 +513,13 @@ void DictationController::stop()
     if (!isActive())
         return;
     m_stopCuePending = m_state == State::listening;
+    if (m_target)
+        m_inserter.checkAhead();
     endAudio();
     setState(State::finishing);
     m_flushTimer.start(m_options.timings.flushLimit);
     // Asked while the service finishes, not once the text is ready.
     if (m_target) {
-        m_inserter.checkAhead();
         m_caretTimer.start(m_options.timings.caretDelay);
     }
 }

@@ -213,6 +213,7 @@ private:
 
     void handleTranscript(const TranscriptEvent& event);
     void onTranscriptionFinished(const std::optional<TranscriptionError>& error);
+    void prepareCheckpoint();
     void dropTranscription();
     void endAudio();
     // What endAudio() and stop() left for later, done now.

@@ -9,6 +9,9 @@
 #include <QJsonObject>
 #include <QTextBoundaryFinder>
 #include <QThreadPool>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
@@ -30,26 +33,47 @@ SessionCheckpoint::SessionCheckpoint(const QString& folder, const VellLog& log)
     PrivateFiles::ensureFolder(folder);
 }
 
+void SessionCheckpoint::prepare()
+{
+    if (!m_next)
+        m_next.emplace(m_path);
+}
+
 void SessionCheckpoint::save(const HistoryEntry& entry)
 {
-    if (const std::optional<PrivateFiles::WriteError> failure = PrivateFiles::tryReplace(m_path, entry.toJson())) {
+    const QByteArray bytes = entry.toJson();
+    std::optional<PrivateFiles::WriteError> failure;
+    // The file made beforehand may have gone with its folder since: then a new one.
+    if (!m_next || std::exchange(m_next, std::nullopt)->replaceWith(bytes))
+        failure = PrivateFiles::tryReplace(m_path, bytes);
+    if (failure) {
         m_log.error(QStringLiteral("Saving the session checkpoint failed: ") + failure->description);
         return;
     }
-    // The file already outlives a crash; the paste doesn't wait for the disk.
-    QThreadPool::globalInstance()->start([path = m_path, log = m_log] {
-        if (!PrivateFiles::syncToDisk(path) && QFileInfo::exists(path))
-            log.error(QStringLiteral("Writing the session checkpoint to the disk failed"));
+    // The file already outlives a crash. The disk waits until the paste that
+    // may follow is done, rather than take the processor from it.
+    QTimer::singleShot(kSyncDelay, [path = m_path, log = m_log] {
+        QThreadPool::globalInstance()->start([path, log] {
+            if (!PrivateFiles::syncToDisk(path) && QFileInfo::exists(path))
+                log.error(QStringLiteral("Writing the session checkpoint to the disk failed"));
+        });
     });
 }
 
 void SessionCheckpoint::clear()
 {
+    m_next.reset();
     QFile::remove(m_path);
 }
 
 void SessionCheckpoint::recover(HistoryStore& history)
 {
+    // What a run that ended mid-save left beside the checkpoint.
+    const QFileInfo checkpoint(m_path);
+    QDir folder = checkpoint.dir();
+    for (const QString& name : folder.entryList({checkpoint.fileName() + QStringLiteral(".??????")}, QDir::Files))
+        folder.remove(name);
+
     const std::optional<QByteArray> bytes = PrivateFiles::read(m_path);
     if (!bytes)
         return;

@@ -7,6 +7,9 @@
 #include <QLatin1String>
 #include <QString>
 
+#include <chrono>
+#include <optional>
+
 class HistoryStore;
 
 // The dictation in progress, kept on disk as one history entry in
@@ -18,6 +21,8 @@ class HistoryStore;
 class SessionCheckpoint
 {
 public:
+    // From a save to asking the disk to hold it through a power cut.
+    static constexpr std::chrono::milliseconds kSyncDelay{100};
     static constexpr QLatin1String kRecoveryNote{"Recovered: Vell quit before this dictation finished."};
 
     explicit SessionCheckpoint(const QString& folder = PrivateFiles::dataFolder(),
@@ -25,6 +30,9 @@ public:
 
     const QString& filePath() const { return m_path; }
 
+    // Makes the file the next save fills, so that a save on the way to a
+    // paste need not wait for the file system to create one.
+    void prepare();
     // Replaces the checkpoint atomically: a crash leaves the old one or the new
     // one, and from the moment this returns, the new one.
     void save(const HistoryEntry& entry);
@@ -40,4 +48,5 @@ public:
 private:
     QString m_path;
     VellLog m_log;
+    std::optional<PrivateFiles::Replacement> m_next;
 };

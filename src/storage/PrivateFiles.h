@@ -34,6 +34,31 @@ std::optional<WriteError> tryWriteAtomically(const QString& path, const QByteArr
 // has returned for it. For writes on the way to something the user waits for.
 std::optional<WriteError> tryReplace(const QString& path, const QByteArray& bytes);
 
+// The file a tryReplace() of `path` writes, made beforehand (mode 0600,
+// beside it, creating the folder as above). Once the disk has been idle,
+// creating a file takes ext4 a tenth of a millisecond, which a replace on
+// the way to a paste should not wait for. Deleted if dropped unused.
+class Replacement
+{
+public:
+    explicit Replacement(const QString& path);
+    ~Replacement();
+    Replacement(Replacement&& other) noexcept;
+    Replacement& operator=(Replacement&& other) noexcept;
+
+    // Writes `bytes` and puts the file in the place of `path` in one step;
+    // on failure the old file is untouched. Once only.
+    std::optional<WriteError> replaceWith(const QByteArray& bytes);
+
+private:
+    void drop();
+
+    QByteArray m_path;
+    QByteArray m_temporary; // empty once used or dropped
+    int m_fd = -1;
+    std::optional<WriteError> m_failure; // why the file could not be made
+};
+
 // Waits until `path` and its name in the folder are on the disk. False when
 // the file is gone or the disk refused; safe to call from any thread.
 bool syncToDisk(const QString& path);

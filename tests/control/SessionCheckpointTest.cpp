@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -122,6 +124,49 @@ TEST_F(SessionCheckpointTest, AHistoryStillLoadingIsReadWholeBeforeRecovering)
     checkpoint.recover(history);
     EXPECT_EQ(history.entries(), QList<HistoryEntry>{saved});
     EXPECT_FALSE(QFile::exists(checkpoint.filePath()));
+}
+
+TEST_F(SessionCheckpointTest, ASaveIntoTheFileMadeBeforehandLeavesOnlyTheCheckpoint)
+{
+    const auto names = [this] { return QDir(folder).entryList(QDir::Files | QDir::Hidden); };
+    const QStringList onlyTheCheckpoint{QStringLiteral("session-checkpoint.json")};
+    const auto savedText = [this] {
+        const std::optional<QByteArray> bytes = PrivateFiles::read(checkpoint.filePath());
+        return bytes ? HistoryEntry::fromJson(QJsonDocument::fromJson(*bytes).object()).value_or(HistoryEntry()).text
+                     : QString();
+    };
+
+    checkpoint.prepare();
+    checkpoint.save(dictation(QStringLiteral("first")));
+    EXPECT_EQ(savedText(), QStringLiteral("first"));
+    checkpoint.prepare();
+    checkpoint.save(dictation(QStringLiteral("second"))); // replacing the first
+    EXPECT_EQ(savedText(), QStringLiteral("second"));
+    EXPECT_EQ(names(), onlyTheCheckpoint);
+
+    // The folder went, and the file made for the next save with it.
+    checkpoint.prepare();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    checkpoint.save(dictation(QStringLiteral("third")));
+    EXPECT_EQ(savedText(), QStringLiteral("third"));
+    EXPECT_EQ(names(), onlyTheCheckpoint);
+
+    checkpoint.prepare();
+    checkpoint.clear();
+    EXPECT_EQ(names(), QStringList());
+}
+
+TEST_F(SessionCheckpointTest, RecoveringRemovesWhatASaveCutShortLeftBeside)
+{
+    QDir().mkpath(folder);
+    for (const char* name : {"session-checkpoint.json.a1B2c3", "session-checkpoint.json.bak", "notes.txt"}) {
+        QFile file(QDir(folder).filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    HistoryStore history(folder, log);
+    checkpoint.recover(history);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files),
+              (QStringList{QStringLiteral("notes.txt"), QStringLiteral("session-checkpoint.json.bak")}));
 }
 
 TEST_F(SessionCheckpointTest, AFailedSaveIsLoggedWithoutTheWords)

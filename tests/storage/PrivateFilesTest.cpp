@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,7 +49,25 @@ TEST(PrivateFiles, AReplaceThatCannotLandLeavesTheOldFile)
     ASSERT_TRUE(failure);
     EXPECT_FALSE(failure->description.isEmpty());
     EXPECT_EQ(PrivateFiles::read(path), QByteArray("kept"));
-    EXPECT_EQ(QDir(scratch.path()).entryList(QDir::Files), QStringList{QStringLiteral("checkpoint.json")});
+    EXPECT_TRUE(QFileInfo(blocked).isDir());
+    EXPECT_EQ(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{QStringLiteral("blocked.json"), QStringLiteral("checkpoint.json")}));
+}
+
+TEST(PrivateFiles, AReplaceTakesTheNameOfALinkAndLeavesWhereItPointed)
+{
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath(QStringLiteral("checkpoint.json"));
+    const QString elsewhere = scratch.filePath(QStringLiteral("elsewhere.json"));
+    ASSERT_EQ(PrivateFiles::tryReplace(elsewhere, "theirs"), std::nullopt);
+    ASSERT_TRUE(QFile::link(elsewhere, path));
+
+    ASSERT_EQ(PrivateFiles::tryReplace(path, "ours"), std::nullopt);
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(PrivateFiles::read(path), QByteArray("ours"));
+    EXPECT_EQ(PrivateFiles::read(elsewhere), QByteArray("theirs"));
+    EXPECT_EQ(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{QStringLiteral("checkpoint.json"), QStringLiteral("elsewhere.json")}));
 }
 
 } // namespace
