@@ -30,6 +30,7 @@ void StreamingClientSession::readAudio()
 {
     if (m_finished || m_sentEndOfAudio)
         return;
+    const WebSocketSession::Batch together(*m_socket);
     const QList<QByteArray> chunks = m_audio->takeAll();
     for (const QByteArray& chunk : chunks)
         if (const std::optional<QByteArray> batch = m_batcher.add(chunk))

@@ -109,6 +109,12 @@ WebSocketSession::~WebSocketSession()
     m_socket->deleteLater();
 }
 
+WebSocketSession::Batch::~Batch()
+{
+    if (m_session && --m_session->m_batches == 0 && !m_session->m_closed)
+        m_session->m_socket->flush();
+}
+
 std::optional<TranscriptionError> WebSocketSession::sendData(const QByteArray& bytes)
 {
     return send(bytes, true);
@@ -146,7 +152,8 @@ bool WebSocketSession::write(const QByteArray& payload, bool binary)
     m_bytesOut += written;
     // The socket would otherwise hand it to the system only once the event
     // loop comes round, after whatever the stop of a dictation does next.
-    m_socket->flush();
+    if (m_batches == 0)
+        m_socket->flush();
     return true;
 }
 
@@ -191,10 +198,13 @@ void WebSocketSession::onConnected()
     m_handshakeTimer.stop();
     VellLog::network().info(QStringLiteral("WebSocket open after %1 ms").arg(m_age.elapsed()));
     const QList<Outgoing> queue = std::exchange(m_queue, {});
-    for (const Outgoing& outgoing : queue) {
-        if (!write(outgoing.payload, outgoing.binary)) {
-            abort(notSent());
-            return;
+    {
+        const Batch together(*this);
+        for (const Outgoing& outgoing : queue) {
+            if (!write(outgoing.payload, outgoing.binary)) {
+                abort(notSent());
+                return;
+            }
         }
     }
     m_keepalivePhase = KeepalivePhase::quiet;

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QNetworkRequest>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -73,6 +74,20 @@ public:
     // Closes with 1000 (normal closure); nothing is emitted afterwards.
     void close();
 
+    // Frames sent while one lives leave together, in one write to the
+    // system: the other side is woken once rather than once per frame.
+    class Batch
+    {
+    public:
+        explicit Batch(WebSocketSession& session) : m_session(&session) { ++session.m_batches; }
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        QPointer<WebSocketSession> m_session;
+    };
+
     // Upgraded, and neither ending nor closing.
     bool isOpen() const { return m_open && !m_ending && !m_closing; }
     // When the last message of any kind arrived; the construction time until then.
@@ -125,6 +140,7 @@ private:
     bool m_closing = false;      // close() or abort() was called
     bool m_closed = false;       // close() was called: silence from now on
     bool m_closeFrameIn = false; // the connection is closing without being asked to
+    int m_batches = 0;           // Batch objects alive
     std::optional<TranscriptionError> m_abortReason;
     std::optional<QAbstractSocket::SocketError> m_socketError;
     QString m_socketErrorString;
