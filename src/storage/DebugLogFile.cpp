@@ -7,7 +7,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <utility>
 
 namespace {
 
@@ -58,6 +63,8 @@ DebugLogFile::~DebugLogFile()
     }
     m_wake.notify_one();
     m_writer.join();
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 QString DebugLogFile::previousPath() const
@@ -109,19 +116,27 @@ void DebugLogFile::run()
 
 void DebugLogFile::append(const QByteArray& line)
 {
-    const QString current = *m_path;
-    const QFileInfo info(current);
-    if (info.exists() && info.size() > kRotateAboveBytes) {
+    const QByteArray current = QFile::encodeName(*m_path);
+    struct stat named
+    {};
+    bool exists = ::stat(current.constData(), &named) == 0;
+    if (exists && named.st_size > kRotateAboveBytes) {
         const QString previous = previousPath();
         QFile::remove(previous);
-        QFile::rename(current, previous);
+        QFile::rename(*m_path, previous);
+        exists = false;
     }
-
-    QFile file(current);
-    const bool created = !file.exists();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    if (created)
-        file.setPermissions(kOwnerOnly);
-    file.write(line);
+    // The name decides: another process may have rotated or removed the file.
+    if (m_fd >= 0 && (!exists || named.st_ino != m_inode || named.st_dev != m_device))
+        ::close(std::exchange(m_fd, -1));
+    if (m_fd < 0) {
+        m_fd = ::open(current.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        struct stat opened
+        {};
+        if (m_fd < 0 || ::fstat(m_fd, &opened) != 0)
+            return;
+        m_inode = opened.st_ino;
+        m_device = opened.st_dev;
+    }
+    PrivateFiles::writeAll(m_fd, line);
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <sys/types.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -59,4 +61,8 @@ private:
     bool m_busy = false;
     bool m_stopping = false;
     std::thread m_writer;
+    // The writer's open file, kept between lines, and which file it is.
+    int m_fd = -1;
+    ino_t m_inode = 0;
+    dev_t m_device = 0;
 };

@@ -70,23 +70,6 @@ WriteError systemError(const char* what)
     return WriteError{QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno))};
 }
 
-// Writes all of `bytes`, going on after a partial write or a signal.
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* next = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        next += written;
-        left -= written;
-    }
-    return true;
-}
-
 // Moves `temporary` to `path` in one step. Where a file is replaced, the two
 // names are exchanged and the old file deleted: a rename over a file makes
 // ext4 start writing the new one out at once, a tenth of a millisecond on the
@@ -105,6 +88,22 @@ bool putInPlace(const QByteArray& temporary, const QByteArray& path)
 }
 
 } // namespace
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* next = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        next += written;
+        left -= written;
+    }
+    return true;
+}
 
 std::optional<WriteError> tryReplace(const QString& path, const QByteArray& bytes)
 {

@@ -59,6 +59,10 @@ private:
     std::optional<WriteError> m_failure; // why the file could not be made
 };
 
+// Writes all of `bytes` to the open file `fd`, going on after a partial
+// write or a signal. False when the system refused.
+bool writeAll(int fd, const QByteArray& bytes);
+
 // Waits until `path` and its name in the folder are on the disk. False when
 // the file is gone or the disk refused; safe to call from any thread.
 bool syncToDisk(const QString& path);

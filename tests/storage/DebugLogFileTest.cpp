@@ -138,6 +138,30 @@ TEST_F(DebugLogFileTest, RotatesOnlyOnceTheFileHasGrownPastTheLimit)
     EXPECT_TRUE(rotated.first().startsWith(QStringLiteral("aaaa")));
 }
 
+TEST_F(DebugLogFileTest, FollowsTheNameWhenAnotherProcessRotatesOrRemovesTheFile)
+{
+    DebugLogFile file(folder, QStringLiteral("vell"));
+    const QString current = *file.path();
+    const QString moved = QDir(folder).filePath(QStringLiteral("moved.log"));
+    const auto writeAndFlush = [&file](const char* text) {
+        file.write(QString::fromLatin1(text));
+        file.flush();
+    };
+
+    writeAndFlush("test: one");
+    ASSERT_TRUE(QFile::rename(current, moved));
+    writeAndFlush("test: two");
+    ASSERT_TRUE(QFile::remove(current));
+    writeAndFlush("test: three");
+
+    ASSERT_EQ(linesOf(moved).size(), 1);
+    EXPECT_TRUE(linesOf(moved)[0].endsWith(QStringLiteral("test: one")));
+    const QStringList lines = linesOf(current);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("test: three")));
+    EXPECT_EQ(QFileInfo(current).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+}
+
 TEST_F(DebugLogFileTest, AFolderThatCannotBeCreatedDisablesTheFileQuietly)
 {
     QFile blocker(dir.filePath(QStringLiteral("logs")));
