@@ -513,15 +513,15 @@ void DictationController::stop()
     if (!isActive())
         return;
     m_stopCuePending = m_state == State::listening;
+    // Asked while the service finishes, not once the text is ready; the
+    // desktop first, as its answer takes longest.
     if (m_target)
         m_inserter.checkAhead();
     endAudio();
     setState(State::finishing);
     m_flushTimer.start(m_options.timings.flushLimit);
-    // Asked while the service finishes, not once the text is ready.
-    if (m_target) {
+    if (m_target)
         m_caretTimer.start(m_options.timings.caretDelay);
-    }
 }
 
 void DictationController::cancel()
