@@ -144,18 +144,6 @@ Replacement::Replacement(Replacement&& other) noexcept
       m_fd(std::exchange(other.m_fd, -1)), m_failure(std::move(other.m_failure))
 {}
 
-Replacement& Replacement::operator=(Replacement&& other) noexcept
-{
-    if (this != &other) {
-        drop();
-        m_path = std::move(other.m_path);
-        m_temporary = std::exchange(other.m_temporary, {});
-        m_fd = std::exchange(other.m_fd, -1);
-        m_failure = std::move(other.m_failure);
-    }
-    return *this;
-}
-
 void Replacement::drop()
 {
     if (m_fd >= 0)

@@ -44,7 +44,6 @@ public:
     explicit Replacement(const QString& path);
     ~Replacement();
     Replacement(Replacement&& other) noexcept;
-    Replacement& operator=(Replacement&& other) noexcept;
 
     // Writes `bytes` and puts the file in the place of `path` in one step;
     // on failure the old file is untouched. Once only.
