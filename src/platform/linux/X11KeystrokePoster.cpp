@@ -6,6 +6,7 @@
 #include "platform/linux/XcbConnection.h"
 #include "storage/VellLog.h"
 
+#include <sched.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
@@ -136,6 +137,9 @@ bool X11KeystrokePoster::paste(PasteKeys keys)
         break;
     }
     xcb_flush(sender.get());
+    // Writing the keys woke the X server, often onto this core, where it
+    // would wait for the bookkeeping that follows a paste: it goes first.
+    sched_yield();
     return !sender.hasError();
 }
 
