@@ -23,8 +23,10 @@ void CaptureHandoff::add(const QByteArray& block)
     {
         std::lock_guard lock(m_mutex);
         const bool waiting = m_level || !m_frames.isEmpty();
-        if (m_frame.isEmpty())
+        if (m_frame.isEmpty()) {
+            m_frame = std::exchange(m_spare, {});
             m_frame.reserve(kFrameBytes);
+        }
         m_frame += block;
         m_sinceLevel += block.size();
         const bool frameDone = m_frame.size() >= kFrameBytes;
@@ -53,10 +55,18 @@ void CaptureHandoff::deliver()
 {
     std::optional<float> level;
     QList<QByteArray> frames;
+    bool spareTaken = false;
     {
         std::lock_guard lock(m_mutex);
         level = std::exchange(m_level, std::nullopt);
         frames = std::exchange(m_frames, {});
+        spareTaken = m_spare.isNull();
+    }
+    if (spareTaken) {
+        QByteArray spare;
+        spare.reserve(kFrameBytes);
+        std::lock_guard lock(m_mutex);
+        m_spare = std::move(spare);
     }
     if (level)
         m_showLevel(*level);

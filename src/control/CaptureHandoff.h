@@ -55,6 +55,10 @@ private:
     const std::function<void()> m_wake;
     std::mutex m_mutex;
     QByteArray m_frame;
+    // Room for the next frame, made on the main thread, where frames are
+    // freed once sent: made on the capture's thread, every frame grew and
+    // shrank that thread's heap.
+    QByteArray m_spare;
     qsizetype m_sinceLevel = 0; // bytes of audio since the last level
     float m_loudest = 0;
     float m_levelTaken = -1; // none yet

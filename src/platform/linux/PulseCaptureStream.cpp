@@ -8,6 +8,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -41,7 +42,9 @@ PulseCaptureStream::PulseCaptureStream(PulseConnection& connection, const QStrin
     pa_stream_set_state_callback(
         m_stream, [](pa_stream*, void* self) { static_cast<PulseCaptureStream*>(self)->onStateChanged(); }, this);
     pa_stream_set_read_callback(
-        m_stream, [](pa_stream*, size_t, void* self) { static_cast<PulseCaptureStream*>(self)->onReadable(); }, this);
+        m_stream,
+        [](pa_stream*, size_t readable, void* self) { static_cast<PulseCaptureStream*>(self)->onReadable(readable); },
+        this);
     // The server moves a stream whose source disappears to the default one;
     // the capture hears of it and chooses again.
     pa_stream_set_moved_callback(
@@ -112,9 +115,10 @@ void PulseCaptureStream::onStateChanged()
     }
 }
 
-void PulseCaptureStream::onReadable()
+void PulseCaptureStream::onReadable(size_t readable)
 {
-    for (;;) {
+    // What arrives meanwhile comes with a call of its own.
+    while (readable > 0) {
         const void* data = nullptr;
         size_t count = 0;
         if (pa_stream_peek(m_stream, &data, &count) < 0 || count == 0)
@@ -122,6 +126,7 @@ void PulseCaptureStream::onReadable()
         if (data) // otherwise a hole: nothing was recorded there
             append(static_cast<const char*>(data), count);
         pa_stream_drop(m_stream);
+        readable -= std::min(count, readable);
     }
 }
 

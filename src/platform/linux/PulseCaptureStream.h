@@ -24,7 +24,8 @@ public:
 private:
     // On libpulse's thread.
     void onStateChanged();
-    void onReadable();
+    // `readable` bytes wait; each call into the library costs a system call of its own.
+    void onReadable(size_t readable);
     void append(const char* bytes, size_t count);
     void report(Event::Type type, int errorCode = 0, int sampleRate = 0, int channels = 0);
     void release();
