@@ -55,14 +55,14 @@ void CaptureHandoff::deliver()
 {
     std::optional<float> level;
     QList<QByteArray> frames;
-    bool spareTaken = false;
+    bool needsSpare = false;
     {
         std::lock_guard lock(m_mutex);
         level = std::exchange(m_level, std::nullopt);
         frames = std::exchange(m_frames, {});
-        spareTaken = m_spare.isNull();
+        needsSpare = m_spare.isNull();
     }
-    if (spareTaken) {
+    if (needsSpare) {
         QByteArray spare;
         spare.reserve(kFrameBytes);
         std::lock_guard lock(m_mutex);
