@@ -2,6 +2,7 @@
 
 #include "platform/linux/X11KeyCodes.h"
 #include "platform/linux/wayland/WaylandConnection.h"
+#include "storage/PrivateFiles.h"
 #include "storage/VellLog.h"
 
 #include <fcntl.h>
@@ -32,18 +33,6 @@ uint32_t maskOf(xkb_keymap* keymap, const char* name)
 {
     const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap, name);
     return index == XKB_MOD_INVALID ? 0 : 1u << index;
-}
-
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
 }
 
 uint32_t nowMilliseconds()
@@ -100,7 +89,7 @@ bool VirtualKeyboardPoster::makeKeymap()
     m_keymapFd = ::memfd_create("vell-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (m_keymapFd < 0)
         return false;
-    if (!writeAll(m_keymapFd, text.get(), size))
+    if (!PrivateFiles::writeAll(m_keymapFd, QByteArray::fromRawData(text.get(), qsizetype(size))))
         return false;
     // The compositor maps it; nobody may change it under it.
     ::fcntl(m_keymapFd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
