@@ -18,8 +18,11 @@
 // (bench/floor/PasteFloor.cpp) only takes the clipboard and posts Ctrl+V when
 // the shortcut is released; run a second time, it first asks the stand-in for
 // the finished turn, the one step between a release and words to paste that
-// no program can skip. `parec` recording vell_mic is the floor for listening. Latencies are medians of kDictations
-// runs, starts of kStarts; the summary at the end puts the figures side by side.
+// no program can skip. Its dictations go as Vell's do, the same speech
+// playing while the shortcut is held and released, so that both are timed on
+// a desktop as busy. `parec` recording vell_mic is the floor for listening.
+// Latencies are medians of kDictations runs, starts of kStarts; the summary at
+// the end puts the figures side by side.
 //
 // Run it as
 //   tests/support/with-pulseaudio tests/support/with-desktop --tray --keyring build/bin/bench_DesktopLatencyBench
@@ -45,6 +48,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -56,9 +60,10 @@ namespace {
 
 constexpr int kDictations = 10;
 constexpr int kStarts = 5;
-constexpr auto kHold = 1s;       // the shortcut held after the dictation started
-constexpr auto kSettle = 2s;     // after a paste: its history written, the clipboard given back
-constexpr auto kListening = 10s; // of audio, for the processor time
+constexpr auto kHold = 1s;           // the shortcut held after the dictation started
+constexpr auto kSettle = 2s;         // after a paste: its history written, the clipboard given back
+constexpr auto kFloorSettle = 200ms; // nothing to write
+constexpr auto kListening = 10s;     // of audio, for the processor time
 constexpr int kFullHistory = 2000;
 constexpr int kFullUsage = 100000;
 // On the private desktop's US layout.
@@ -539,6 +544,26 @@ void report(benchmark::State& state, const std::vector<Latency>& samples, std::o
     }
 }
 
+// One dictation, for Vell and the floor alike: the shortcut held while the
+// microphone hears speech, kHold after `started` says the program listens,
+// then released; the speech goes on until the text has arrived.
+std::optional<Latency> dictate(Rig& rig, const std::function<bool()>& started, std::chrono::milliseconds settle)
+{
+    rig.field.clear();
+    QProcess speech;
+    speech.start(QStringLiteral("paplay"), {u"-d"_qs, kMicrophoneUplink, rig.speech});
+    rig.desktop.shortcutKey(true);
+    const bool listening = spinUntil(started, 10s);
+    if (listening)
+        runEventLoopFor(kHold);
+    const Clock::time_point released = Clock::now();
+    rig.desktop.shortcutKey(false);
+    const std::optional<Latency> sample = listening ? timePaste(rig, released) : std::nullopt;
+    stop(speech);
+    runEventLoopFor(settle);
+    return sample;
+}
+
 // The floor, which asks the stand-in service for the finished turn before
 // it pastes when `asking`.
 void BM_FloorReleaseToText(benchmark::State& state)
@@ -555,22 +580,17 @@ void BM_FloorReleaseToText(benchmark::State& state)
         state.SkipWithError("the floor program did not start");
         return;
     }
+    const auto listensAllAlong = [] { return true; };
     for (auto _ : state) {
         std::vector<Latency> samples;
         for (int i = 0; i < kDictations; ++i) {
-            rig->field.clear();
-            rig->desktop.shortcutKey(true);
-            runEventLoopFor(100ms);
-            const Clock::time_point released = Clock::now();
-            rig->desktop.shortcutKey(false);
-            const std::optional<Latency> sample = timePaste(*rig, released);
+            const std::optional<Latency> sample = dictate(*rig, listensAllAlong, kFloorSettle);
             if (!sample) {
                 stop(floor);
                 state.SkipWithError("the floor's paste never reached the field");
                 return;
             }
             samples.push_back(*sample);
-            runEventLoopFor(200ms);
         }
         report(state, samples, asking ? g_figures.floorAsking : g_figures.floor, std::nullopt);
     }
@@ -583,25 +603,6 @@ BENCHMARK(BM_FloorReleaseToText)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-
-// One dictation: the shortcut held while the microphone hears speech, then
-// released; `done` dictations came before it.
-std::optional<Latency> dictate(Rig& rig, const Vell& vell, int done)
-{
-    rig.field.clear();
-    QProcess speech;
-    speech.start(QStringLiteral("paplay"), {u"-d"_qs, kMicrophoneUplink, rig.speech});
-    rig.desktop.shortcutKey(true);
-    const bool started = spinUntil([&] { return vell.log().count("dictation started") > done; }, 10s);
-    if (started)
-        runEventLoopFor(kHold);
-    const Clock::time_point released = Clock::now();
-    rig.desktop.shortcutKey(false);
-    const std::optional<Latency> sample = started ? timePaste(rig, released) : std::nullopt;
-    stop(speech);
-    runEventLoopFor(kSettle);
-    return sample;
-}
 
 // Starts Vell with the rig's service and files; false, with the benchmark
 // skipped, when it doesn't come up.
@@ -627,7 +628,8 @@ void BM_VellReleaseToText(benchmark::State& state)
     for (auto _ : state) {
         std::vector<Latency> samples;
         for (int i = 0; i < kDictations; ++i) {
-            const std::optional<Latency> sample = dictate(*rig, vell, i);
+            const std::optional<Latency> sample = dictate(
+                *rig, [&vell, i] { return vell.log().count("dictation started") > i; }, kSettle);
             if (!sample) {
                 const QString reads = rig->field.text();
                 state.SkipWithError(QStringLiteral("no dictation reached the field, which reads \"%1\"; the log:\n%2")
