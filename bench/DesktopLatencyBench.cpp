@@ -20,7 +20,8 @@
 // the finished turn, the one step between a release and words to paste that
 // no program can skip. Its dictations go as Vell's do, the same speech
 // playing while the shortcut is held and released, so that both are timed on
-// a desktop as busy. `parec` recording vell_mic is the floor for listening.
+// a desktop as busy. `parec`, recording vell_mic beside Vell over the same
+// seconds, is the floor for listening.
 // Latencies are medians of kDictations runs, starts of kStarts; the summary at
 // the end puts the figures side by side.
 //
@@ -653,55 +654,47 @@ BENCHMARK(BM_VellReleaseToText)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// Processor time and context switches per second of audio, while `pid`
-// records kListening of speech and then of silence.
-Listening listen(Rig& rig, qint64 pid)
+// Processor time and context switches per second of audio of each of `pids`,
+// measured over the same seconds while they record kListening of speech and
+// then of silence.
+std::vector<Listening> listen(Rig& rig, const std::vector<qint64>& pids)
 {
-    const auto perSecond = [pid](const std::function<void()>& meanwhile) {
-        const ProcessLoad before = ProcessLoad::of(pid);
+    std::vector<Listening> listening(pids.size());
+    const auto perSecond = [&pids, &listening](double Listening::*cpu, double Listening::*switches) {
+        std::vector<ProcessLoad> before;
+        for (qint64 pid : pids)
+            before.push_back(ProcessLoad::of(pid));
         const Clock::time_point start = Clock::now();
-        meanwhile();
-        const ProcessLoad used = ProcessLoad::of(pid) - before;
+        runEventLoopFor(kListening);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        return std::pair{double(used.cpuNs) / 1e6 / seconds, double(used.contextSwitches) / seconds};
+        for (size_t i = 0; i < pids.size(); ++i) {
+            const ProcessLoad used = ProcessLoad::of(pids[i]) - before[i];
+            listening[i].*cpu = double(used.cpuNs) / 1e6 / seconds;
+            listening[i].*switches = double(used.contextSwitches) / seconds;
+        }
     };
     QProcess speech;
     speech.start(QStringLiteral("paplay"), {u"-d"_qs, kMicrophoneUplink, rig.speech});
     runEventLoopFor(500ms); // until the speech reaches the microphone
-    const auto [speechCpu, speechSwitches] = perSecond([] { runEventLoopFor(kListening); });
+    perSecond(&Listening::speechCpuMsPerS, &Listening::speechSwitchesPerS);
     stop(speech);
     runEventLoopFor(500ms);
-    const auto [silenceCpu, silenceSwitches] = perSecond([] { runEventLoopFor(kListening); });
-    return {speechCpu, silenceCpu, speechSwitches, silenceSwitches};
+    perSecond(&Listening::silenceCpuMsPerS, &Listening::silenceSwitchesPerS);
+    return listening;
 }
 
-void report(benchmark::State& state, const Listening& listening)
+void report(benchmark::State& state, const Listening& listening, const char* who)
 {
-    state.counters["speech_cpu_ms_per_s"] = listening.speechCpuMsPerS;
-    state.counters["silence_cpu_ms_per_s"] = listening.silenceCpuMsPerS;
-    state.counters["speech_switches_per_s"] = listening.speechSwitchesPerS;
-    state.counters["silence_switches_per_s"] = listening.silenceSwitchesPerS;
+    const std::string prefix(who);
+    state.counters[prefix + "_speech_cpu_ms_per_s"] = listening.speechCpuMsPerS;
+    state.counters[prefix + "_silence_cpu_ms_per_s"] = listening.silenceCpuMsPerS;
+    state.counters[prefix + "_speech_switches_per_s"] = listening.speechSwitchesPerS;
+    state.counters[prefix + "_silence_switches_per_s"] = listening.silenceSwitchesPerS;
 }
 
-void BM_ParecListening(benchmark::State& state)
-{
-    Rig* rig = rigFor(state);
-    if (!rig)
-        return;
-    for (auto _ : state) {
-        QProcess parec;
-        parec.setStandardOutputFile(QProcess::nullDevice());
-        parec.start(QStringLiteral("parec"),
-                    {u"--rate=16000"_qs, u"--channels=1"_qs, u"--format=s16le"_qs, u"-d"_qs, kMicrophone});
-        runEventLoopFor(1s);
-        g_figures.parec = listen(*rig, parec.processId());
-        stop(parec);
-        report(state, *g_figures.parec);
-    }
-}
-BENCHMARK(BM_ParecListening)->Iterations(1)->Unit(benchmark::kSecond);
-
-void BM_VellListening(benchmark::State& state)
+// Vell dictating, and parec recording the same microphone beside it, so that
+// both hear the same audio on a desktop as busy.
+void BM_Listening(benchmark::State& state)
 {
     Rig* rig = rigFor(state);
     if (!rig)
@@ -716,9 +709,14 @@ void BM_VellListening(benchmark::State& state)
             state.SkipWithError("the shortcut started no dictation");
             return;
         }
-        runEventLoopFor(1s); // the microphone open and the service connected
+        QProcess parec;
+        parec.setStandardOutputFile(QProcess::nullDevice());
+        parec.start(QStringLiteral("parec"),
+                    {u"--rate=16000"_qs, u"--channels=1"_qs, u"--format=s16le"_qs, u"-d"_qs, kMicrophone});
+        runEventLoopFor(1s); // the microphone open, the service connected, parec recording
         const qint64 streamedBefore = rig->service.audioBytes();
-        g_figures.vellListening = listen(*rig, vell.pid());
+        const std::vector<Listening> listening = listen(*rig, {vell.pid(), parec.processId()});
+        stop(parec);
         rig->desktop.shortcutKey(false);
         // 16 kHz, 16 bits: what was heard went to the service, give or take a batch.
         const double streamedSeconds = double(rig->service.audioBytes() - streamedBefore) / 32000;
@@ -726,17 +724,16 @@ void BM_VellListening(benchmark::State& state)
             state.SkipWithError(QStringLiteral("Vell streamed only %1 s of audio").arg(streamedSeconds).toUtf8());
             return;
         }
-        report(state, *g_figures.vellListening);
-        if (g_figures.parec) {
-            state.counters["speech_cpu_vs_parec"] =
-                g_figures.vellListening->speechCpuMsPerS / g_figures.parec->speechCpuMsPerS;
-            state.counters["silence_cpu_vs_parec"] =
-                g_figures.vellListening->silenceCpuMsPerS / g_figures.parec->silenceCpuMsPerS;
-        }
+        g_figures.vellListening = listening[0];
+        g_figures.parec = listening[1];
+        report(state, listening[0], "vell");
+        report(state, listening[1], "parec");
+        state.counters["speech_cpu_vs_parec"] = listening[0].speechCpuMsPerS / listening[1].speechCpuMsPerS;
+        state.counters["silence_cpu_vs_parec"] = listening[0].silenceCpuMsPerS / listening[1].silenceCpuMsPerS;
     }
     runEventLoopFor(kSettle);
 }
-BENCHMARK(BM_VellListening)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_Listening)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_StartToTrayIcon(benchmark::State& state)
 {
