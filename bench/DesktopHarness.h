@@ -139,13 +139,14 @@ public:
     bool hasTray() const { return m_tray.has_value(); }
     bool trayShowsVell() const { return m_tray && desktop::trayShowsVell(m_connection, *m_tray); }
 
-    // Presses or releases the shortcut as a keyboard would.
-    void shortcutKey(bool down)
+    // Presses or releases a key as a keyboard would.
+    void key(uint8_t code, bool down)
     {
-        xcb_test_fake_input(m_connection, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, kRightAlt, XCB_CURRENT_TIME, m_root,
-                            0, 0, 0);
+        xcb_test_fake_input(m_connection, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, m_root, 0, 0,
+                            0);
         xcb_flush(m_connection);
     }
+    void shortcutKey(bool down) { key(kRightAlt, down); }
 
 private:
     xcb_connection_t* m_connection = nullptr;

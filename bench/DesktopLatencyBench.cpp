@@ -18,12 +18,14 @@
 // (bench/floor/PasteFloor.cpp) only takes the clipboard and posts Ctrl+V when
 // the shortcut is released; run a second time, it first asks the stand-in for
 // the finished turn, the one step between a release and words to paste that
-// no program can skip. Its dictations go as Vell's do, the same speech
-// playing while the shortcut is held and released, so that both are timed on
-// a desktop as busy. `parec`, recording vell_mic beside Vell over the same
-// seconds, is the floor for listening.
-// Latencies are medians of kDictations runs, starts of kStarts; the summary at
-// the end puts the figures side by side.
+// no program can skip. Both floors run beside Vell, each on a shortcut key of
+// its own, and the three take turns: a Vell dictation, then one of each floor,
+// kDictations times, each with the same speech playing while its key is held
+// and released. So all three are timed on a desktop as busy, and a machine
+// that slows down meanwhile slows them alike. `parec`, recording vell_mic
+// beside Vell over the same seconds, is the floor for listening. Latencies are
+// medians of kDictations runs, starts of kStarts; the summary at the end puts
+// the figures side by side.
 //
 // Run it as
 //   tests/support/with-pulseaudio tests/support/with-desktop --tray --keyring build/bin/bench_DesktopLatencyBench
@@ -71,6 +73,9 @@ constexpr int kFullUsage = 100000;
 constexpr uint32_t kLeftControl = 37;
 constexpr uint32_t kRightControl = 105;
 constexpr uint32_t kV = 55;
+// The floors' shortcut keys, F11 and F12, which type nothing in the field.
+constexpr uint8_t kFloorKey = 95;
+constexpr uint8_t kAskingFloorKey = 96;
 
 const QString kMicrophone = QStringLiteral("vell_mic");
 const QString kMicrophoneUplink = QStringLiteral("vell_mic_uplink");
@@ -424,9 +429,10 @@ struct Listening
 };
 struct Figures
 {
-    std::optional<Latency> floor;       // paste only
-    std::optional<Latency> floorAsking; // the service's answer, then the paste
-    std::optional<Latency> vell[2];     // empty, full data folder
+    // Each beside Vell with an empty and with a full data folder.
+    std::optional<Latency> vell[2];
+    std::optional<Latency> floor[2];       // paste only
+    std::optional<Latency> floorAsking[2]; // the service's answer, then the paste
     std::optional<Listening> parec;
     std::optional<Listening> vellListening;
     std::optional<double> startMs[2]; // empty, full data folder
@@ -521,8 +527,8 @@ std::optional<Latency> timePaste(Rig& rig, Clock::time_point released)
     return latency;
 }
 
-void report(benchmark::State& state, const std::vector<Latency>& samples, std::optional<Latency>& into,
-            const std::optional<Latency>& floor)
+// The medians of `samples`, also as counters named after `who`.
+Latency report(benchmark::State& state, const std::vector<Latency>& samples, const std::string& who)
 {
     const auto medianOf = [&samples](double Latency::*member) {
         std::vector<double> values;
@@ -530,80 +536,67 @@ void report(benchmark::State& state, const std::vector<Latency>& samples, std::o
             values.push_back(sample.*member);
         return median(values);
     };
-    into = Latency{medianOf(&Latency::releaseToTextMs), medianOf(&Latency::pasteToTextMs),
-                   medianOf(&Latency::releaseToEndOfAudioMs), medianOf(&Latency::answerToPasteMs)};
-    state.SetIterationTime(into->releaseToTextMs / 1000);
-    state.counters["release_to_text_ms"] = into->releaseToTextMs;
-    state.counters["paste_to_text_ms"] = into->pasteToTextMs;
-    if (into->releaseToEndOfAudioMs > 0) {
-        state.counters["release_to_end_of_audio_ms"] = into->releaseToEndOfAudioMs;
-        state.counters["answer_to_paste_ms"] = into->answerToPasteMs;
+    const Latency medians{medianOf(&Latency::releaseToTextMs), medianOf(&Latency::pasteToTextMs),
+                          medianOf(&Latency::releaseToEndOfAudioMs), medianOf(&Latency::answerToPasteMs)};
+    state.counters[who + "_release_to_text_ms"] = medians.releaseToTextMs;
+    state.counters[who + "_paste_to_text_ms"] = medians.pasteToTextMs;
+    if (medians.releaseToEndOfAudioMs > 0) {
+        state.counters[who + "_release_to_end_of_audio_ms"] = medians.releaseToEndOfAudioMs;
+        state.counters[who + "_answer_to_paste_ms"] = medians.answerToPasteMs;
     }
-    if (floor) {
-        state.counters["release_vs_floor"] = into->releaseToTextMs / floor->releaseToTextMs;
-        state.counters["paste_vs_floor"] = into->pasteToTextMs / floor->pasteToTextMs;
-    }
+    return medians;
 }
 
-// One dictation, for Vell and the floor alike: the shortcut held while the
-// microphone hears speech, kHold after `started` says the program listens,
-// then released; the speech goes on until the text has arrived.
-std::optional<Latency> dictate(Rig& rig, const std::function<bool()>& started, std::chrono::milliseconds settle)
+// One dictation, for Vell and the floors alike: the program's shortcut `key`
+// held while the microphone hears speech, kHold after `started` says the
+// program listens, then released; the speech goes on until the text has
+// arrived.
+std::optional<Latency> dictate(Rig& rig, uint8_t key, const std::function<bool()>& started,
+                               std::chrono::milliseconds settle)
 {
     rig.field.clear();
     QProcess speech;
     speech.start(QStringLiteral("paplay"), {u"-d"_qs, kMicrophoneUplink, rig.speech});
-    rig.desktop.shortcutKey(true);
+    rig.desktop.key(key, true);
     const bool listening = spinUntil(started, 10s);
     if (listening)
         runEventLoopFor(kHold);
     const Clock::time_point released = Clock::now();
-    rig.desktop.shortcutKey(false);
+    rig.desktop.key(key, false);
     const std::optional<Latency> sample = listening ? timePaste(rig, released) : std::nullopt;
     stop(speech);
     runEventLoopFor(settle);
     return sample;
 }
 
-// The floor, which asks the stand-in service for the finished turn before
-// it pastes when `asking`.
-void BM_FloorReleaseToText(benchmark::State& state)
+// The floor program on its own shortcut key; it asks the stand-in service for
+// the finished turn before it pastes when given the service's address.
+class Floor
 {
-    const bool asking = state.range(0) != 0;
-    Rig* rig = rigFor(state);
-    if (!rig)
-        return;
-    QProcess floor;
-    floor.start(QStringLiteral(VELL_PASTE_FLOOR),
-                asking ? QStringList{kTranscript, rig->service.url()} : QStringList{kTranscript});
-    if (!spinUntil([&] { return floor.canReadLine(); }, 10s) || floor.readLine() != "ready\n") {
-        stop(floor);
-        state.SkipWithError("the floor program did not start");
-        return;
+public:
+    Floor(uint8_t key, const std::optional<QString>& service) : m_key(key)
+    {
+        QStringList arguments{QString::number(key), kTranscript};
+        if (service)
+            arguments << *service;
+        m_process.start(QStringLiteral(VELL_PASTE_FLOOR), arguments);
     }
-    const auto listensAllAlong = [] { return true; };
-    for (auto _ : state) {
-        std::vector<Latency> samples;
-        for (int i = 0; i < kDictations; ++i) {
-            const std::optional<Latency> sample = dictate(*rig, listensAllAlong, kFloorSettle);
-            if (!sample) {
-                stop(floor);
-                state.SkipWithError("the floor's paste never reached the field");
-                return;
-            }
-            samples.push_back(*sample);
-        }
-        report(state, samples, asking ? g_figures.floorAsking : g_figures.floor, std::nullopt);
+    ~Floor() { stop(m_process); }
+
+    bool isReady()
+    {
+        return spinUntil([&] { return m_process.canReadLine(); }, 10s) && m_process.readLine() == "ready\n";
     }
-    stop(floor);
-}
-BENCHMARK(BM_FloorReleaseToText)
-    ->ArgName("asking")
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    std::optional<Latency> dictate(Rig& rig)
+    {
+        return ::dictate(
+            rig, m_key, [] { return true; }, kFloorSettle);
+    }
+
+private:
+    uint8_t m_key;
+    QProcess m_process;
+};
 
 // Starts Vell with the rig's service and files; false, with the benchmark
 // skipped, when it doesn't come up.
@@ -617,20 +610,27 @@ bool startVell(benchmark::State& state, Vell& vell, Rig& rig, bool full)
     return false;
 }
 
-void BM_VellReleaseToText(benchmark::State& state)
+// Vell and both floors dictating in turn; the time shown is Vell's.
+void BM_ReleaseToText(benchmark::State& state)
 {
     const bool full = state.range(0) != 0;
     Rig* rig = rigFor(state);
     if (!rig)
         return;
+    Floor floor(kFloorKey, std::nullopt);
+    Floor askingFloor(kAskingFloorKey, rig->service.url());
+    if (!floor.isReady() || !askingFloor.isReady()) {
+        state.SkipWithError("the floor program did not start");
+        return;
+    }
     Vell vell;
     if (!startVell(state, vell, *rig, full))
         return;
     for (auto _ : state) {
-        std::vector<Latency> samples;
+        std::vector<Latency> vellSamples, floorSamples, askingFloorSamples;
         for (int i = 0; i < kDictations; ++i) {
             const std::optional<Latency> sample = dictate(
-                *rig, [&vell, i] { return vell.log().count("dictation started") > i; }, kSettle);
+                *rig, kRightAlt, [&vell, i] { return vell.log().count("dictation started") > i; }, kSettle);
             if (!sample) {
                 const QString reads = rig->field.text();
                 state.SkipWithError(QStringLiteral("no dictation reached the field, which reads \"%1\"; the log:\n%2")
@@ -639,14 +639,27 @@ void BM_VellReleaseToText(benchmark::State& state)
                                         .constData());
                 return;
             }
-            samples.push_back(*sample);
+            vellSamples.push_back(*sample);
+            const std::optional<Latency> asked = askingFloor.dictate(*rig);
+            const std::optional<Latency> pasted = floor.dictate(*rig);
+            if (!asked || !pasted) {
+                state.SkipWithError("the floor's paste never reached the field");
+                return;
+            }
+            askingFloorSamples.push_back(*asked);
+            floorSamples.push_back(*pasted);
         }
-        report(state, samples, g_figures.vell[full], g_figures.floor);
+        const Latency& medians = *(g_figures.vell[full] = report(state, vellSamples, "vell"));
+        const Latency& floorMedians = *(g_figures.floor[full] = report(state, floorSamples, "floor"));
+        const Latency& askingMedians = *(g_figures.floorAsking[full] = report(state, askingFloorSamples, "asking"));
+        state.SetIterationTime(medians.releaseToTextMs / 1000);
+        state.counters["release_vs_floor"] = medians.releaseToTextMs / floorMedians.releaseToTextMs;
+        state.counters["release_vs_asking_floor"] = medians.releaseToTextMs / askingMedians.releaseToTextMs;
     }
     if (full && !keptFullDataFolder(vell))
         state.SkipWithError("Vell set the full data folder aside");
 }
-BENCHMARK(BM_VellReleaseToText)
+BENCHMARK(BM_ReleaseToText)
     ->ArgName("full")
     ->Arg(0)
     ->Arg(1)
@@ -795,26 +808,19 @@ void printSummary()
         return figures ? std::optional((*figures).*member) : std::nullopt;
     };
     printf("\n%-40s %10s %10s %8s  %s\n", "median", "Vell", "floor", "ratio", "target");
-    row("release to text, empty (ms)", latency(f.vell[0], &Latency::releaseToTextMs),
-        latency(f.floor, &Latency::releaseToTextMs), "<= 1.5");
-    row("release to text, full (ms)", latency(f.vell[1], &Latency::releaseToTextMs),
-        latency(f.floor, &Latency::releaseToTextMs), "<= 1.5");
-    row("  against a floor that asks the service", latency(f.vell[0], &Latency::releaseToTextMs),
-        latency(f.floorAsking, &Latency::releaseToTextMs), "<= 1.5");
-    row("  the same, full", latency(f.vell[1], &Latency::releaseToTextMs),
-        latency(f.floorAsking, &Latency::releaseToTextMs), "<= 1.5");
-    row("paste to text, empty (ms)", latency(f.vell[0], &Latency::pasteToTextMs),
-        latency(f.floor, &Latency::pasteToTextMs));
-    row("paste to text, full (ms)", latency(f.vell[1], &Latency::pasteToTextMs),
-        latency(f.floor, &Latency::pasteToTextMs));
-    row("release to end of audio, empty (ms)", latency(f.vell[0], &Latency::releaseToEndOfAudioMs),
-        latency(f.floorAsking, &Latency::releaseToEndOfAudioMs));
-    row("release to end of audio, full (ms)", latency(f.vell[1], &Latency::releaseToEndOfAudioMs),
-        latency(f.floorAsking, &Latency::releaseToEndOfAudioMs));
-    row("service answer to paste, empty (ms)", latency(f.vell[0], &Latency::answerToPasteMs),
-        latency(f.floorAsking, &Latency::answerToPasteMs));
-    row("service answer to paste, full (ms)", latency(f.vell[1], &Latency::answerToPasteMs),
-        latency(f.floorAsking, &Latency::answerToPasteMs));
+    const char* folders[] = {"empty", "full"};
+    for (int full : {0, 1}) {
+        const auto line = [&](const char* what, double Latency::*member, const std::optional<Latency>& floor,
+                              const char* target = "") {
+            const std::string label = std::string(what) + ", " + folders[full] + " (ms)";
+            row(label.c_str(), latency(f.vell[full], member), latency(floor, member), target);
+        };
+        line("release to text", &Latency::releaseToTextMs, f.floor[full], "<= 1.5");
+        line("  against the floor asking", &Latency::releaseToTextMs, f.floorAsking[full], "<= 1.5");
+        line("paste to text", &Latency::pasteToTextMs, f.floor[full]);
+        line("release to end of audio", &Latency::releaseToEndOfAudioMs, f.floorAsking[full]);
+        line("service answer to paste", &Latency::answerToPasteMs, f.floorAsking[full]);
+    }
     printf("%-40s %10s %10s\n", "", "Vell", "parec");
     row("listening to speech (CPU ms/s)", listening(f.vellListening, &Listening::speechCpuMsPerS),
         listening(f.parec, &Listening::speechCpuMsPerS), "<= 3");

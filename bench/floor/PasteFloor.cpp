@@ -1,13 +1,13 @@
 // The least any program can do to paste a dictation on X11, for the desktop
-// latency benchmark to hold Vell against: on each release of the shortcut key
-// (Right Alt, seen as a raw key event) it takes the clipboard with the text
+// latency benchmark to hold Vell against: on each release of its shortcut key
+// (a key code, seen as a raw key event) it takes the clipboard with the text
 // and posts Ctrl+V with XTest, then hands the text to whoever asks for it.
 // Given a service, it first tells it that the audio ended and waits for the
 // finished turn, as every dictation program must before it has words to
 // paste: over one WebSocket kept open, speaking AssemblyAI's protocol with
 // nothing checked. Nothing else: no audio, no files.
 //
-//   vell_paste_floor TEXT [ws://127.0.0.1:PORT]
+//   vell_paste_floor KEYCODE TEXT [ws://127.0.0.1:PORT]
 //
 // Prints "ready" once it watches the keyboard; runs until it is ended.
 
@@ -31,7 +31,6 @@
 
 namespace {
 
-constexpr uint32_t kShortcutKey = 108; // Right Alt
 constexpr xcb_keysym_t kKeysymControlL = 0xffe3;
 constexpr xcb_keysym_t kKeysymLowerV = 0x0076;
 
@@ -156,8 +155,8 @@ private:
 class Floor
 {
 public:
-    Floor(xcb_connection_t* connection, std::string text, ServiceSocket* service)
-        : m_connection(connection), m_text(std::move(text)), m_service(service)
+    Floor(xcb_connection_t* connection, uint32_t shortcutKey, std::string text, ServiceSocket* service)
+        : m_connection(connection), m_shortcutKey(shortcutKey), m_text(std::move(text)), m_service(service)
     {
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
         m_root = screen->root;
@@ -197,7 +196,7 @@ public:
         if (type == XCB_GE_GENERIC) {
             const auto* raw = reinterpret_cast<const xcb_input_raw_key_release_event_t*>(event);
             if (raw->extension == m_xinputOpcode && raw->event_type == XCB_INPUT_RAW_KEY_RELEASE &&
-                raw->detail == kShortcutKey)
+                raw->detail == m_shortcutKey)
                 paste(raw->time);
         } else if (type == XCB_SELECTION_REQUEST) {
             answer(*reinterpret_cast<const xcb_selection_request_event_t*>(event));
@@ -255,6 +254,7 @@ private:
     }
 
     xcb_connection_t* m_connection;
+    uint32_t m_shortcutKey;
     std::string m_text;
     ServiceSocket* m_service;
     xcb_window_t m_root = 0;
@@ -271,14 +271,15 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (argc != 2 && argc != 3) {
-        fprintf(stderr, "usage: %s TEXT [ws://127.0.0.1:PORT]\n", argv[0]);
+    const int shortcutKey = argc == 3 || argc == 4 ? atoi(argv[1]) : 0;
+    if (shortcutKey < 8 || shortcutKey > 255) {
+        fprintf(stderr, "usage: %s KEYCODE TEXT [ws://127.0.0.1:PORT]\n", argv[0]);
         return 2;
     }
     ServiceSocket service;
     const std::string prefix = "ws://127.0.0.1:";
-    if (argc == 3 && (std::string(argv[2]).rfind(prefix, 0) != 0 || !service.open(atoi(argv[2] + prefix.size())))) {
-        fprintf(stderr, "no service at %s\n", argv[2]);
+    if (argc == 4 && (std::string(argv[3]).rfind(prefix, 0) != 0 || !service.open(atoi(argv[3] + prefix.size())))) {
+        fprintf(stderr, "no service at %s\n", argv[3]);
         return 1;
     }
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
@@ -286,7 +287,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "no X server\n");
         return 1;
     }
-    Floor floor(connection, argv[1], argc == 3 ? &service : nullptr);
+    Floor floor(connection, uint32_t(shortcutKey), argv[2], argc == 4 ? &service : nullptr);
     if (!floor.watchKeyboard()) {
         fprintf(stderr, "no XInput2 raw key events\n");
         return 1;
