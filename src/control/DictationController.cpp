@@ -513,11 +513,14 @@ void DictationController::stop()
     if (!isActive())
         return;
     m_stopCuePending = m_state == State::listening;
-    // Asked while the service finishes, not once the text is ready; the
-    // desktop first, as its answer takes longest.
+    // Asked while the service finishes, not once the text is ready: the
+    // desktop before the end of the audio goes out, as its answer takes
+    // longest, and the keys held after it.
     if (m_target)
         m_inserter.checkAhead();
     endAudio();
+    if (m_target)
+        m_inserter.checkKeysAhead();
     setState(State::finishing);
     m_flushTimer.start(m_options.timings.flushLimit);
     if (m_target)

@@ -91,6 +91,8 @@ public:
     // audio finds it answered. A paste within kCheckedAheadFor goes by these
     // answers: nobody switches windows faster.
     void checkAhead();
+    // The same for the keys the user holds, a quicker question.
+    void checkKeysAhead() { m_poster.preparePaste(); }
 
     // Pastes `text` into the application with process id `pid`, which must
     // still be in front. Returns without waiting for the restore.

@@ -80,6 +80,11 @@ void X11KeystrokePoster::preparePaste()
 {
     if (!connectIfNeeded())
         return;
+    // Asked a moment ago (at the end of the audio), the answer is likely in
+    // already and stands long enough for the paste that follows: asking again
+    // would mean waiting for the server once more.
+    if (m_keysAsked && m_keysAsked->since.elapsed() < kKeysAskedForMs / 2)
+        return;
     if (m_keysAsked)
         xcb_discard_reply(m_connection->get(), m_keysAsked->cookie.sequence);
     m_keysAsked = KeysAsked{xcb_query_keymap(m_connection->get()), QElapsedTimer()};
