@@ -641,9 +641,13 @@ void BM_ReleaseToText(benchmark::State& state)
             }
             vellSamples.push_back(*sample);
             const std::optional<Latency> asked = askingFloor.dictate(*rig);
-            const std::optional<Latency> pasted = floor.dictate(*rig);
+            const std::optional<Latency> pasted = asked ? floor.dictate(*rig) : std::nullopt;
             if (!asked || !pasted) {
-                state.SkipWithError("the floor's paste never reached the field");
+                state.SkipWithError(
+                    QStringLiteral("the paste of the floor %1 never reached the field, which reads \"%2\"")
+                        .arg(asked ? u"that only pastes"_qs : u"that asks"_qs, rig->field.text())
+                        .toUtf8()
+                        .constData());
                 return;
             }
             askingFloorSamples.push_back(*asked);
