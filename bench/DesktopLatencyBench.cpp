@@ -61,7 +61,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kDictations = 10;
+constexpr int kDictations = 20;
 constexpr int kStarts = 5;
 constexpr auto kHold = 1s;           // the shortcut held after the dictation started
 constexpr auto kSettle = 2s;         // after a paste: its history written, the clipboard given back
@@ -517,8 +517,11 @@ std::optional<Latency> timePaste(Rig& rig, Clock::time_point released)
 {
     const std::optional<Clock::time_point> arrived = rig.field.whenItReads(kTranscript, 10s);
     const std::optional<Clock::time_point> chord = rig.chords.chordAfter(released);
-    if (!arrived || !chord)
+    if (!arrived || !chord) {
+        fprintf(stderr, "after the release %s, and %s\n", arrived ? "the text arrived" : "no text arrived",
+                chord ? "a paste chord was seen" : "no paste chord was seen");
         return std::nullopt;
+    }
     Latency latency{milliseconds(*arrived - released), milliseconds(*arrived - *chord)};
     if (const std::optional<Clock::time_point> end = rig.service.endOfAudioAfter(released)) {
         latency.releaseToEndOfAudioMs = milliseconds(*end - released);
