@@ -73,9 +73,10 @@ constexpr int kFullUsage = 100000;
 constexpr uint32_t kLeftControl = 37;
 constexpr uint32_t kRightControl = 105;
 constexpr uint32_t kV = 55;
-// The floors' shortcut keys, F11 and F12, which type nothing in the field.
-constexpr uint8_t kFloorKey = 95;
-constexpr uint8_t kAskingFloorKey = 96;
+// The floors' shortcut keys, the two Super keys: they type nothing in the
+// field and, as modifiers, never repeat while held, which would paste early.
+constexpr uint8_t kFloorKey = 133;
+constexpr uint8_t kAskingFloorKey = 134;
 
 const QString kMicrophone = QStringLiteral("vell_mic");
 const QString kMicrophoneUplink = QStringLiteral("vell_mic_uplink");
